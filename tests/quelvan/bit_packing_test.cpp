@@ -5,20 +5,17 @@
 
 #include <random>
 
+#include "buffer_helpers.h"
 #include "quelvan/errors.h"
 
 namespace quelvan {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Content;
+using test::NoRoom;
 using testing::StrEq;
 using testing::ThrowsMessage;
-
-const std::string NoRoom = "There is not enough space in the buffer to perform the requested action";
-
-Bytes Content(const TModbusBuffer& buffer) {
-    return Bytes(buffer.Data(), buffer.Data() + buffer.Size());
-}
 
 TEST(BitByteCount, CountsPartialBytes) {
     const std::pair<int32_t, int32_t> cases[] = {{0, 0}, {1, 1},     {8, 1},     {9, 2},

@@ -7,25 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "buffer_helpers.h"
 #include "quelvan/errors.h"
 
 namespace quelvan {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Content;
+using test::Fill;
 using testing::StrEq;
 using testing::ThrowsMessage;
 
 const Bytes ReadTen = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
-
-void Fill(TModbusBuffer& buffer, const Bytes& bytes) {
-    buffer.SetSize(0);
-    for (uint8_t b : bytes) buffer.WriteByte(b);
-}
-
-Bytes Content(const TModbusBuffer& buffer) {
-    return Bytes(buffer.Data(), buffer.Data() + buffer.Size());
-}
 
 Bytes Line(const std::string& text) { return Bytes(text.begin(), text.end()); }
 

@@ -7,14 +7,15 @@
 #include <string>
 #include <vector>
 
+#include "buffer_helpers.h"
 #include "quelvan/errors.h"
 
 namespace quelvan {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-const std::string NoRoom = "There is not enough space in the buffer to perform the requested action";
+using test::Bytes;
+using test::Content;
+using test::NoRoom;
 
 struct State {
     int32_t position;
@@ -36,7 +37,7 @@ struct BufferCase {
 constexpr int32_t Capacity = 8;
 
 State StateOf(const TModbusBuffer& b) {
-    return {b.Position(), b.Size(), Bytes(b.Data(), b.Data() + b.Size())};
+    return {b.Position(), b.Size(), Content(b)};
 }
 
 void PrintTo(const BufferCase& c, std::ostream* os) { *os << c.name; }
@@ -46,7 +47,7 @@ class BufferRules : public testing::TestWithParam<BufferCase> {};
 TEST_P(BufferRules, Apply) {
     const BufferCase& c = GetParam();
     TModbusBuffer buffer(Capacity);
-    for (uint8_t b : c.content) buffer.WriteByte(b);
+    test::Fill(buffer, c.content);
     buffer.SetPosition(c.position);
     const State before = StateOf(buffer);
     if (!c.error.empty()) {
