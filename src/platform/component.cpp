@@ -56,7 +56,8 @@ void TComponent::SetDesigning(bool Value) {
 void TComponent::Destroying() {
     if (IsDestroying()) return;
     state_.Include(csDestroying);
-    for (TComponent* c : components_) c->Destroying();
+    // By index: a notified partner may destroy one of these components meanwhile.
+    for (size_t i = 0; i < components_.size(); ++i) components_[i]->Destroying();
     NotifyFreeNotifies();
 }
 

@@ -138,8 +138,8 @@ T FromPropValue(const TPropValue& v) {
 template <typename T>
 bool KindFits(TPropKind Kind) {
     switch (Kind) {
-    case TPropKind::Integer:
-    case TPropKind::Unsigned: return IsIntegerValue<T>;
+    case TPropKind::Integer: return IsIntegerValue<T> && std::is_signed_v<T>;
+    case TPropKind::Unsigned: return IsIntegerValue<T> && std::is_unsigned_v<T>;
     case TPropKind::Boolean: return std::is_same_v<T, bool>;
     case TPropKind::Enumeration: return std::is_enum_v<T>;
     case TPropKind::String: return std::is_convertible_v<T, std::string>;
@@ -152,7 +152,8 @@ bool KindFits(TPropKind Kind) {
 // A property read by Getter and written by Setter (either may use the value or a const
 // reference). Without a Default the property is always stored; a Default is converted to the
 // property's type, or taken as is when it is a TPropValue. Raises EAssertionFailed when Kind
-// does not fit the type.
+// does not fit the type (Integer: a signed type, Unsigned: an unsigned one, Enumeration: an
+// enum, Boolean: bool, String: std::string).
 template <typename C, typename G, typename S>
 TPropInfo MakeProperty(std::string Name, TPropKind Kind, G (C::*Getter)() const,
                        void (C::*Setter)(S)) {

@@ -394,8 +394,18 @@ TEST(PropertyMetadata, LookupInheritanceAndStoredValues) {
     EXPECT_FALSE(SameValue(int64_t{-1}, std::numeric_limits<uint64_t>::max()));
     EXPECT_FALSE(SameValue(int64_t{0}, false));
 
+    // A TPropValue default is taken as is and compared by number.
+    TTestWidget w(nullptr);
+    const TPropInfo count = MakeProperty("Count", TPropKind::Unsigned, &TTestWidget::Count,
+                                         &TTestWidget::SetCount, TPropValue(int64_t{10}));
+    EXPECT_FALSE(IsPropertyStored(w, count));
+    w.SetCount(11);
+    EXPECT_TRUE(IsPropertyStored(w, count));
+
     // A kind its type cannot carry is refused when the table is built.
     EXPECT_THROW(MakeProperty("Caption", TPropKind::Integer, &TTestWidget::Caption, &TTestWidget::SetCaption),
+                 EAssertionFailed);
+    EXPECT_THROW(MakeProperty("Count", TPropKind::Integer, &TTestWidget::Count, &TTestWidget::SetCount),
                  EAssertionFailed);
 }
 
