@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 #include <atomic>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -77,6 +79,32 @@ TEST_F(QtWakeAdapterTest, QtsLoopDeliversPostsAndSynchronizeFromAThread) {
     EXPECT_EQ(delivered, expected);
     ASSERT_TRUE(caught);
     EXPECT_THROW(std::rethrow_exception(caught), std::invalid_argument);
+}
+
+TEST_F(QtWakeAdapterTest, ANestedQtLoopInAHandlerKeepsDelivering) {
+    // A handler that opens a modal loop (as a dialog would) must still see later messages.
+    TQtWakeAdapter adapter;
+    QEventLoop nested;
+    std::vector<std::string> trace;
+    TMessageWindow window([&](TMessage& M) {
+        trace.push_back("begin " + std::to_string(M.Msg));
+        if (M.Msg == 1) {
+            nested.exec();
+            QCoreApplication::quit();
+        }
+        if (M.Msg == 2) nested.quit();
+        trace.push_back("end " + std::to_string(M.Msg));
+    });
+    ASSERT_TRUE(PostMessage(window.Handle(), 1, 0, nullptr));
+    // Posted from a thread once the nested loop runs.
+    std::thread worker;
+    QTimer::singleShot(0, &nested, [&] {
+        worker = std::thread([&] { PostMessage(window.Handle(), 2, 0, nullptr); });
+    });
+    const bool finished = RunLoop();
+    if (worker.joinable()) worker.join();
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin 1", "begin 2", "end 2", "end 1"}));
 }
 
 TEST_F(QtWakeAdapterTest, DrainsWhatWasQueuedBeforeItWasInstalled) {
