@@ -5,7 +5,8 @@
 // The thread that first calls Application() is the main thread. Other threads hand work to
 // it by posting to a message window (message_window.h) or with Synchronize. Nothing is
 // delivered until the main thread calls ProcessMessages or ProcessMessagesUntil (or a
-// foreign loop drains the queue after the wake hook fired, see qt/qt_wake_adapter.h).
+// foreign loop drains the queue after the wake hook fired, see qt/qt_wake_adapter.h). The
+// object lives until the process ends, so threads may still post during static destruction.
 
 #include <chrono>
 #include <exception>
