@@ -4,7 +4,9 @@
 //
 // Each message may carry an owning payload. Posting to a window that has been destroyed
 // fails (returns false, the payload is released by the caller's unique_ptr). Destroying a
-// window releases every payload it had not delivered.
+// window releases every payload it had not delivered; a handler may destroy its own window.
+// A payload the handler leaves in the message is released right after the handler returns.
+// Posted messages are not delivered while the main thread waits in TThread::WaitFor.
 
 #include <cstdint>
 #include <functional>

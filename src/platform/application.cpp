@@ -1,0 +1,166 @@
+#include "platform/application.h"
+
+#include <cerrno>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <optional>
+
+#include "platform/detail/main_queue.h"
+
+namespace quelvan::platform {
+
+namespace {
+
+using detail::TMainQueue;
+
+// A Synchronize call in progress; lives on the calling thread's stack until Done is set.
+struct TSyncRequest {
+    const std::function<void()>* Method;
+    std::exception_ptr Error;
+    bool Done = false;
+    std::mutex Mutex;
+    std::condition_variable Finished;
+};
+
+class TSyncEntry : public detail::TQueueEntry {
+public:
+    explicit TSyncEntry(TSyncRequest* Request) : request_(Request) {}
+    bool IsSynchronize() const override { return true; }
+    void Deliver() override {
+        try {
+            (*request_->Method)();
+        } catch (...) {
+            request_->Error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> lock(request_->Mutex);
+        request_->Done = true;
+        // Notified under the lock: once the caller sees Done it may return and destroy the
+        // request, which must not happen while notify_one still uses it.
+        request_->Finished.notify_one();
+    }
+
+private:
+    TSyncRequest* request_;
+};
+
+void CheckMainThread(const TApplication& App, const char* Call) {
+    if (!App.IsMainThread())
+        throw EAssertionFailed(std::string(Call) + " may only be called on the main thread");
+}
+
+// Deadline for a wait of Timeout; none for a time-out too long to be a real limit (and to
+// keep the clock arithmetic from overflowing).
+std::optional<TMainQueue::Clock::time_point> DeadlineAfter(std::chrono::milliseconds Timeout) {
+    const auto now = TMainQueue::Clock::now();
+    if (Timeout <= std::chrono::milliseconds::zero()) return now;
+    if (Timeout > std::chrono::hours(24 * 365 * 100)) return std::nullopt;
+    return now + Timeout;
+}
+
+size_t DeliverPending() {
+    auto& queue = TMainQueue::Instance();
+    const uint64_t limit = queue.LastSequence();
+    size_t count = 0;
+    while (auto entry = queue.Take(false, limit)) {
+        entry->Deliver();
+        ++count;
+    }
+    return count;
+}
+
+void ShowOnStderr(const std::string& Title, const std::string& Message) {
+    const std::string line = (Title.empty() ? Message : Title + ": " + Message) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+TApplication::TApplication()
+    : title_(program_invocation_short_name), mainThread_(std::this_thread::get_id()) {}
+
+TApplication& Application() {
+    // Never destroyed, like the queue it fronts: threads may outlive static destruction.
+    static TApplication* app = new TApplication;
+    return *app;
+}
+
+bool TApplication::IsMainThread() const { return std::this_thread::get_id() == mainThread_; }
+
+void TApplication::ProcessMessages() {
+    CheckMainThread(*this, "ProcessMessages");
+    DeliverPending();
+}
+
+bool TApplication::ProcessMessagesUntil(const std::function<bool()>& Predicate,
+                                        std::chrono::milliseconds Timeout) {
+    CheckMainThread(*this, "ProcessMessagesUntil");
+    auto& queue = TMainQueue::Instance();
+    const auto deadline = DeadlineAfter(Timeout);
+    for (;;) {
+        // Read before the predicate so that a Wake arriving after it is not missed.
+        const uint64_t seen = queue.WakeCount();
+        if (Predicate()) return true;
+        if (auto entry = queue.Take(false, UINT64_MAX)) {
+            entry->Deliver();
+            continue;
+        }
+        if (!queue.Wait(false, seen, deadline)) return Predicate();
+    }
+}
+
+bool TApplication::WaitAndProcessMessages(std::chrono::milliseconds Timeout) {
+    CheckMainThread(*this, "WaitAndProcessMessages");
+    auto& queue = TMainQueue::Instance();
+    const auto deadline = DeadlineAfter(Timeout);
+    for (;;) {
+        const uint64_t seen = queue.WakeCount();
+        if (DeliverPending() > 0) return true;
+        if (!queue.Wait(false, seen, deadline)) return false;
+    }
+}
+
+void TApplication::Wake() { TMainQueue::Instance().Wake(); }
+
+void TApplication::HandleException() { HandleException(std::current_exception()); }
+
+void TApplication::HandleException(std::exception_ptr E) {
+    if (!E) return;
+    try {
+        std::rethrow_exception(E);
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        if (OnException) {
+            try {
+                OnException(e);
+                return;
+            } catch (...) {
+                // Fall back to stderr below rather than lose the original error.
+            }
+        }
+        ShowOnStderr(title_, e.what());
+    } catch (...) {
+        HandleException(std::make_exception_ptr(Exception("Unknown exception")));
+    }
+}
+
+void TApplication::SetWakeHook(std::function<void()> Hook) {
+    TMainQueue::Instance().SetWakeHook(std::move(Hook));
+}
+
+void Synchronize(const std::function<void()>& Method) {
+    if (Application().IsMainThread()) {
+        Method();
+        return;
+    }
+    TSyncRequest request;
+    request.Method = &Method;
+    TMainQueue::Instance().Post(std::make_unique<TSyncEntry>(&request));
+    std::unique_lock<std::mutex> lock(request.Mutex);
+    request.Finished.wait(lock, [&] { return request.Done; });
+    if (request.Error) std::rethrow_exception(request.Error);
+}
+
+}  // namespace quelvan::platform
