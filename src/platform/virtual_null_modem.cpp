@@ -27,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 
 // Bytes waiting for one side beyond which the relay stops reading from the other: a
 // reader that has stalled must not make the relay's memory grow without end.
-constexpr size_t kBacklogLimit = 256 * 1024;
+constexpr size_t kBacklogLimit = 64 * 1024;
 
 enum class Kind : uint8_t { Forward, Echo, Inject };
 
