@@ -56,7 +56,7 @@ public:
     // raise EOSError, WaitForData and Write report Failed, BytesWaiting and Read -1, the
     // others false.
     void FailCall(TFakeOp Op, uint32_t Nth = 1, int Error = EIO);
-    // The next Count writes time out (recorded with TWriteResult::TimedOut).
+    // The next Count writes time out at once (recorded with TWriteResult::TimedOut).
     void TimeOutWrites(uint32_t Count);
     // The device disappears (an unplugged adapter): from now every operation fails with
     // EIO, a wait in progress ends with Failed, and Open fails with ENOENT.

@@ -27,6 +27,14 @@ namespace {
 // Decoded input kept ahead of the reader at most; the rest stays in the kernel.
 constexpr size_t kRxLimit = 64 * 1024;
 
+// How long Close waits for unsent output before discarding it.
+constexpr int64_t kCloseDrainNs = 1000000000;
+
+// Line bits of one character: start, data, parity, stop.
+uint32_t CharBits(const TLineSettings& S) {
+    return 1u + S.DataBits + (S.Parity != TParityMode::None ? 1u : 0u) + S.StopBits;
+}
+
 int64_t NowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
@@ -143,13 +151,24 @@ void TPosixSerialDevice::Open(const std::string& PortName) {
 
 void TPosixSerialDevice::Close() {
     if (fd_ < 0) return;
+    // Best effort on the way out (a device that has gone refuses these, which is fine):
+    // let a last frame leave, but do not leave close() to the kernel, which waits up to
+    // 30 s for output that flow control holds back.
+    if (!hungUp_) {
+        uint32_t baud, bits;
+        {
+            std::lock_guard<std::mutex> g(configLock_);
+            baud = settings_.BaudRate;
+            bits = CharBits(settings_);
+        }
+        WaitUntilSent(NowNs() + kCloseDrainNs, baud, bits);
+    }
     {
         std::lock_guard<std::mutex> g(configLock_);
         if (rs485_) SetRs485(false);  // the setting outlives the open file; leave the port as found
         rs485_ = false;
         toggleByHand_ = false;
     }
-    // Best effort on the way out: a device that has gone refuses these, which is fine.
     detail::FlushQueues(fd_, true, true);
     // TIOCEXCL stays on the tty while anyone else has it open; clear it so that the next
     // open of ours (as non-root) is not refused.
@@ -351,7 +370,7 @@ TWriteResult TPosixSerialDevice::Write(const uint8_t* Data, size_t Count, uint32
         std::lock_guard<std::mutex> g(configLock_);
         byHand = toggleByHand_;
         baud = settings_.BaudRate;
-        bits = 1u + settings_.DataBits + (settings_.Parity != TParityMode::None) + settings_.StopBits;
+        bits = CharBits(settings_);
     }
     const int64_t deadline = DeadlineAfter(Timeout);
     // By hand, RTS must stay on until the last stop bit has left, so the time-out covers

@@ -8,8 +8,8 @@
 // Line errors come from the driver's error counters where it has them, otherwise from the
 // receiver's in-band marks (see line_mark_decoder.h), so parity, framing and break reach
 // TakeLineErrors either way; overruns only where the driver counts them.
-// Closing discards unsent output: the kernel would otherwise hold close() for up to 30 s on
-// a line that flow control has stopped.
+// Closing waits up to a second for unsent output to leave, then discards the rest: the
+// kernel would otherwise hold close() for up to 30 s on a line that flow control stopped.
 
 #include <atomic>
 #include <cstddef>
