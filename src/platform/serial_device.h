@@ -4,8 +4,8 @@
 // (fake_serial_device.h). No operation knows anything of the protocol carried.
 //
 // Threading: after Open, one thread at a time uses a device; Configure may be called from
-// another thread while the I/O thread is blocked in WaitForData (the POSIX device applies it
-// with tcsetattr, which is safe alongside poll).
+// another thread while the I/O thread is blocked in WaitForData or busy in Read or Write (the
+// POSIX device applies it with one ioctl, which is safe alongside poll and read).
 
 #include <cstddef>
 #include <cstdint>
@@ -78,16 +78,17 @@ public:
     // that has hung up (unplugged adapter, closed far end of a pseudo-terminal) reports
     // Failed, every time it is asked, without waiting.
     virtual TWaitResult WaitForData(uint32_t Timeout, TEvent* Stop) = 0;
-    // Bytes waiting in the input queue, or -1 on failure. A Read of that many bytes right
-    // after returns exactly that many (the count is of data bytes, not of any in-band error
-    // marks the driver uses).
+    // Bytes waiting in the input queue, or -1 on failure. On the POSIX device a Read of that
+    // many bytes right after returns exactly that many (the count is of data bytes, not of
+    // the driver's in-band error marks); the fake device can be told to return fewer.
     virtual int BytesWaiting() = 0;
     // Reads up to Count bytes without blocking; returns the count read (0 when none is
     // waiting) or -1 on failure.
     virtual int Read(uint8_t* Dest, size_t Count) = 0;
     // Writes Count bytes within Timeout ms (Count 0 succeeds at once). With
     // TFlowMode::RtsToggle the device raises RTS for the write and lowers it when the
-    // bytes have left (in the driver where it can, by hand otherwise).
+    // bytes have left (in the driver where it can, by hand otherwise; by hand, the time-out
+    // covers the transmission too, since RTS must stay on until the last bit has gone).
     virtual TWriteResult Write(const uint8_t* Data, size_t Count, uint32_t Timeout) = 0;
     // Discards (and aborts) pending input and/or output. False when the device failed.
     virtual bool Purge(bool Input, bool Output) = 0;
