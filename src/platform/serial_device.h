@@ -4,8 +4,8 @@
 // (fake_serial_device.h). No operation knows anything of the protocol carried.
 //
 // Threading: after Open, one thread at a time uses a device; Configure may be called from
-// another thread while the I/O thread is blocked in WaitForData (the POSIX device applies it
-// with tcsetattr, which is safe alongside poll).
+// another thread while the I/O thread is blocked in WaitForData or busy in Read or Write (the
+// POSIX device applies it with one ioctl, which is safe alongside poll and read).
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +18,9 @@ namespace quelvan::platform {
 class TEvent;
 
 enum class TParityMode : uint8_t { None, Odd, Even };
+// RtsToggle: RTS is on while bytes are sent, off otherwise (RS-485 direction control).
+// DtrDsr: Linux has no DSR output handshake; the POSIX device holds DTR on and sends
+// regardless of DSR.
 enum class TFlowMode : uint8_t { None, RtsToggle, RtsCts, DtrDsr };
 
 struct TLineSettings {
@@ -67,35 +70,43 @@ public:
     virtual void Configure(const TLineSettings& Settings) = 0;
 
     // Sets DTR and RTS by hand (for a manual RTS toggle). Devices without modem lines
-    // accept it silently.
-    virtual void SetModemLines(bool Dtr, bool Rts) = 0;
+    // accept it silently. False when the device failed; see LastError().
+    virtual bool SetModemLines(bool Dtr, bool Rts) = 0;
 
     // Waits until received data is waiting, Timeout ms pass (INFINITE_WAIT: no limit) or
-    // Stop (may be null) is signalled.
+    // Stop (may be null) is signalled. Data already waiting is reported at once. A device
+    // that has hung up (unplugged adapter, closed far end of a pseudo-terminal) reports
+    // Failed, every time it is asked, without waiting.
     virtual TWaitResult WaitForData(uint32_t Timeout, TEvent* Stop) = 0;
-    // Bytes waiting in the input queue, or -1 on failure.
+    // Bytes waiting in the input queue, or -1 on failure. On the POSIX device a Read of that
+    // many bytes right after returns exactly that many (the count is of data bytes, not of
+    // the driver's in-band error marks); the fake device can be told to return fewer.
     virtual int BytesWaiting() = 0;
     // Reads up to Count bytes without blocking; returns the count read (0 when none is
     // waiting) or -1 on failure.
     virtual int Read(uint8_t* Dest, size_t Count) = 0;
     // Writes Count bytes within Timeout ms (Count 0 succeeds at once). With
     // TFlowMode::RtsToggle the device raises RTS for the write and lowers it when the
-    // bytes have left (in the driver where it can, by hand otherwise).
+    // bytes have left (in the driver where it can, by hand otherwise; by hand, the time-out
+    // covers the transmission too, since RTS must stay on until the last bit has gone).
     virtual TWriteResult Write(const uint8_t* Data, size_t Count, uint32_t Timeout) = 0;
-    // Discards (and aborts) pending input and/or output.
-    virtual void Purge(bool Input, bool Output) = 0;
-    // Waits until every written byte has left.
-    virtual void Drain() = 0;
+    // Discards (and aborts) pending input and/or output. False when the device failed.
+    virtual bool Purge(bool Input, bool Output) = 0;
+    // Waits until every written byte has left. False when the device failed.
+    virtual bool Drain() = 0;
     // Line errors since the last call, then clears them.
     virtual TLineErrors TakeLineErrors() = 0;
-    // The errno of the last failed operation (0 if none), and its text.
+    // The errno of the last failed operation (0 if none).
     virtual int LastError() const = 0;
+    // "<device path>: <system text>" for LastError(), or "" when there is none.
+    std::string LastErrorText() const;
 };
 
 using TSerialDeviceFactory = std::function<std::unique_ptr<ISerialDevice>()>;
 
-// A port name as the user gives it -> a device path: an absolute path as is; "COMn" ->
-// "/dev/ttyS<n-1>"; any other name X -> "/dev/X".
+// A port name as the user gives it -> a device path: an absolute path as is; "COMn" (any
+// letter case, n >= 1) -> "/dev/ttyS<n-1>"; any other name X -> "/dev/X". An empty name
+// maps to "" (which no device opens).
 std::string MapPortName(const std::string& PortName);
 
 }  // namespace quelvan::platform
