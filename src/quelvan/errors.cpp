@@ -1,0 +1,15 @@
+#include "quelvan/errors.h"
+
+namespace quelvan {
+
+// Formatting even without arguments makes a message that expects some fail loudly instead of
+// showing a raw placeholder.
+void RaiseError(TMessageId Id) { RaiseErrorFmt(Id, {}); }
+
+void RaiseErrorFmt(TMessageId Id, std::initializer_list<platform::FormatArg> Args) {
+    throw EQuelvanError(platform::Format(LoadMessage(Id), Args));
+}
+
+void RaiseInternalError() { RaiseError(msgInternalError); }
+
+}  // namespace quelvan
