@@ -5,6 +5,7 @@
 
 #include <algorithm>
 
+#include "quelvan/bit_packing.h"
 #include "quelvan/errors.h"
 #include "quelvan/modbus_client.h"
 #include "quelvan/modbus_connection.h"
@@ -18,12 +19,12 @@ namespace {
 // short for its fields, downgrades the outcome.
 template <typename F>
 void CheckReply(TModbusTransaction& T, TTransmissionMode Mode, F Check) {
-    if (T.Info.Reply != rkNormalReply) return;
+    if (T.Info().Reply != rkNormalReply) return;
     try {
-        TPduReader reply(T.ReplyBuffer, Mode);
-        if (!Check(reply)) T.Info.Reply = rkUnmatchedReply;
+        TPduReader reply(T.ReplyBuffer(), Mode);
+        if (!Check(reply)) T.Info().Reply = rkUnmatchedReply;
     } catch (const EQuelvanError&) {
-        T.Info.Reply = rkUnmatchedReply;
+        T.Info().Reply = rkUnmatchedReply;
     }
 }
 
@@ -31,7 +32,7 @@ void CheckReply(TModbusTransaction& T, TTransmissionMode Mode, F Check) {
 
 void TModbusClient::ProcessReply(TModbusTransaction& Transaction) {
     TModbusConnection& connection = CheckConnection();
-    switch (connection.PeekFunctionCode(Transaction.RequestBuffer)) {
+    switch (connection.PeekFunctionCode(Transaction.RequestBuffer())) {
     case mcReadCoils: DecodeBitsRead(Transaction, mcReadCoils); break;
     case mcReadDiscreteInputs: DecodeBitsRead(Transaction, mcReadDiscreteInputs); break;
     case mcReadHoldingRegisters: DecodeRegistersRead(Transaction, mcReadHoldingRegisters); break;
@@ -50,7 +51,7 @@ void TModbusClient::ProcessReply(TModbusTransaction& Transaction) {
 
 void TModbusClient::DecodeBitsRead(TModbusTransaction& T, uint8_t Command) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t start = request.ReadWord();
     const uint16_t count = request.ReadWord();
     TBitValues values(count, false);
@@ -59,14 +60,14 @@ void TModbusClient::DecodeBitsRead(TModbusTransaction& T, uint8_t Command) {
         reply.ReadBits(values);
         return true;
     });
-    if (T.Info.Reply != rkNormalReply) values.assign(count, false);
-    if (Command == mcReadCoils) DoCoilsRead(T.Info, start, count, values);
-    else DoDiscreteInputsRead(T.Info, start, count, values);
+    if (T.Info().Reply != rkNormalReply) values.assign(count, false);
+    if (Command == mcReadCoils) DoCoilsRead(T.Info(), start, count, values);
+    else DoDiscreteInputsRead(T.Info(), start, count, values);
 }
 
 void TModbusClient::DecodeRegistersRead(TModbusTransaction& T, uint8_t Command) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t start = request.ReadWord();
     const uint16_t count = request.ReadWord();
     TRegValues values(count, 0);
@@ -75,27 +76,27 @@ void TModbusClient::DecodeRegistersRead(TModbusTransaction& T, uint8_t Command) 
         for (uint16_t& v : values) v = reply.ReadWord();
         return true;
     });
-    if (T.Info.Reply != rkNormalReply) values.assign(count, 0);
-    if (Command == mcReadHoldingRegisters) DoHoldingRegistersRead(T.Info, start, count, values);
-    else DoInputRegistersRead(T.Info, start, count, values);
+    if (T.Info().Reply != rkNormalReply) values.assign(count, 0);
+    if (Command == mcReadHoldingRegisters) DoHoldingRegistersRead(T.Info(), start, count, values);
+    else DoInputRegistersRead(T.Info(), start, count, values);
 }
 
 void TModbusClient::DecodeSingleWrite(TModbusTransaction& T, uint8_t Command) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t address = request.ReadWord();
     const uint16_t value = request.ReadWord();
     CheckReply(T, mode, [&](TPduReader& reply) {
         const uint16_t replyAddress = reply.ReadWord();
         return replyAddress == address && reply.ReadWord() == value;
     });
-    if (Command == mcWriteSingleCoil) DoSingleCoilWrite(T.Info, address, value == CoilOn);
-    else DoSingleRegisterWrite(T.Info, address, value);
+    if (Command == mcWriteSingleCoil) DoSingleCoilWrite(T.Info(), address, value == CoilOn);
+    else DoSingleRegisterWrite(T.Info(), address, value);
 }
 
 void TModbusClient::DecodeDiagnostics(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t subFunction = request.ReadWord();
     const uint16_t data = request.ReadWord();
     const TDiagnosticAction action = DiagnosticActionFromRequest(subFunction, data);
@@ -107,13 +108,13 @@ void TModbusClient::DecodeDiagnostics(TModbusTransaction& T) {
         result = replyData;
         return true;
     });
-    if (T.Info.Reply != rkNormalReply) result = 0;
-    DoDiagnostics(T.Info, action, result);
+    if (T.Info().Reply != rkNormalReply) result = 0;
+    DoDiagnostics(T.Info(), action, result);
 }
 
 void TModbusClient::DecodeMultipleCoilsWrite(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t start = request.ReadWord();
     const uint16_t count = request.ReadWord();
     request.ReadByte();  // byte count
@@ -123,12 +124,12 @@ void TModbusClient::DecodeMultipleCoilsWrite(TModbusTransaction& T) {
         const uint16_t replyStart = reply.ReadWord();
         return replyStart == start && reply.ReadWord() == count;
     });
-    DoMultipleCoilsWrite(T.Info, start, count, values);
+    DoMultipleCoilsWrite(T.Info(), start, count, values);
 }
 
 void TModbusClient::DecodeMultipleRegistersWrite(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t start = request.ReadWord();
     const uint16_t count = request.ReadWord();
     request.ReadByte();  // byte count
@@ -138,12 +139,12 @@ void TModbusClient::DecodeMultipleRegistersWrite(TModbusTransaction& T) {
         const uint16_t replyStart = reply.ReadWord();
         return replyStart == start && reply.ReadWord() == count;
     });
-    DoMultipleRegistersWrite(T.Info, start, count, values);
+    DoMultipleRegistersWrite(T.Info(), start, count, values);
 }
 
 void TModbusClient::DecodeFileRecordRead(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const int subRequests = request.ReadByte() / 7;
     TModbusFileRecordList records;
     for (int i = 0; i < subRequests; ++i) {
@@ -164,12 +165,12 @@ void TModbusClient::DecodeFileRecordRead(TModbusTransaction& T) {
         }
         return true;
     });
-    DoFileRecordRead(T.Info, records);
+    DoFileRecordRead(T.Info(), records);
 }
 
 void TModbusClient::DecodeFileRecordWrite(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const int32_t before = request.Remaining();
     const int32_t byteCount = request.ReadByte();
     const int32_t end = before - 1 - byteCount;  // what remains once the records are read
@@ -182,17 +183,17 @@ void TModbusClient::DecodeFileRecordWrite(TModbusTransaction& T) {
         for (int32_t k = 0; k < record.RegCount(); ++k) record.SetRegValues(k, request.ReadWord());
     }
     CheckReply(T, mode, [&](TPduReader&) {
-        const TModbusBuffer& req = T.RequestBuffer;
-        const TModbusBuffer& rep = T.ReplyBuffer;
+        const TModbusBuffer& req = T.RequestBuffer();
+        const TModbusBuffer& rep = T.ReplyBuffer();
         return rep.Size() == req.Size() &&
                std::equal(req.Data(), req.Data() + req.Size(), rep.Data());
     });
-    DoFileRecordWrite(T.Info, records);
+    DoFileRecordWrite(T.Info(), records);
 }
 
 void TModbusClient::DecodeMaskWrite(TModbusTransaction& T) {
     const TTransmissionMode mode = connection_->TransmissionMode();
-    TPduReader request(T.RequestBuffer, mode);
+    TPduReader request(T.RequestBuffer(), mode);
     const uint16_t address = request.ReadWord();
     const uint16_t andMask = request.ReadWord();
     const uint16_t orMask = request.ReadWord();
@@ -201,7 +202,7 @@ void TModbusClient::DecodeMaskWrite(TModbusTransaction& T) {
         const uint16_t m = reply.ReadWord();
         return a == address && m == andMask && reply.ReadWord() == orMask;
     });
-    DoSingleRegisterMaskWrite(T.Info, address, andMask, orMask);
+    DoSingleRegisterMaskWrite(T.Info(), address, andMask, orMask);
 }
 
 }  // namespace quelvan

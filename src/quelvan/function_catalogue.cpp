@@ -8,12 +8,12 @@ namespace {
 // 2008 and 1976 rather than the 2000 and 1968 of the protocol documents: the most bits whose
 // byte count (251, 247) still fits the frame buffer.
 constexpr TCountLimit CountLimits[] = {
-    {mcReadCoils, 2008, msgDiscreteCount, msgStartingDiscreteIndex},
-    {mcReadDiscreteInputs, 2008, msgDiscreteCount, msgStartingDiscreteIndex},
-    {mcReadHoldingRegisters, 125, msgRegisterCount, msgStartingRegisterIndex},
-    {mcReadInputRegisters, 125, msgRegisterCount, msgStartingRegisterIndex},
-    {mcWriteMultipleCoils, 1976, msgDiscreteCount, msgStartingDiscreteIndex},
-    {mcWriteMultipleRegisters, 123, msgRegisterCount, msgStartingRegisterIndex},
+    {mcReadCoils, 2008, msgDiscreteCount, msgStartDiscreteIndex},
+    {mcReadDiscreteInputs, 2008, msgDiscreteCount, msgStartDiscreteIndex},
+    {mcReadHoldingRegisters, 125, msgRegisterCount, msgStartRegisterIndex},
+    {mcReadInputRegisters, 125, msgRegisterCount, msgStartRegisterIndex},
+    {mcWriteMultipleCoils, 1976, msgDiscreteCount, msgStartDiscreteIndex},
+    {mcWriteMultipleRegisters, 123, msgRegisterCount, msgStartRegisterIndex},
 };
 
 struct TDiagnosticEntry {
@@ -70,7 +70,7 @@ TDiagnosticAction DiagnosticActionFromRequest(uint16_t SubFunction, uint16_t Dat
         if (action == daRestartCommsOption && Data == 0xFF00) return daRestartCommsOptionAndClearEventLog;
         return action;
     }
-    RaiseError(msgDiagnosticNotRecognized);
+    RaiseError(msgDiagnosticAction);
 }
 
 }  // namespace quelvan

@@ -85,7 +85,7 @@ uint32_t TModbusClient::WriteSingleRegister(uint16_t RegAddr, uint16_t RegValue,
 
 uint32_t TModbusClient::Diagnostics(TDiagnosticAction Action, void* UserData) {
     CheckConnection();
-    if (Action >= DiagnosticActionCount) RaiseError(msgDiagnosticNotRecognized);
+    if (Action >= DiagnosticActionCount) RaiseError(msgDiagnosticAction);
     return QueueTwoWords(mcDiagnostics, DiagnosticSubFunction(Action), DiagnosticRequestData(Action),
                          UserData);
 }

@@ -84,7 +84,7 @@ void TModbusConnection::OpenPort() {
         device_->Open(port_);
     } catch (const platform::Exception&) {
         device_.reset();
-        RaiseError(msgCouldNotOpenPort);
+        RaiseError(msgOpenPort);
     }
     try {
         // Driver queue sizes, time-outs and event masks have no counterpart here: reads never
@@ -114,11 +114,11 @@ void TModbusConnection::ClosePort() {
 void TModbusConnection::ApplyLineSettings() {
     if (!device_) return;
     const platform::TLineSettings settings = MakeLineSettings(line_);
-    if (settings.BaudRate == 0) RaiseError(msgFailedUpdateDCB);
+    if (settings.BaudRate == 0) RaiseError(msgUpdateDCB);
     try {
         device_->Configure(settings);
     } catch (const platform::Exception&) {
-        RaiseError(msgFailedUpdateDCB);
+        RaiseError(msgUpdateDCB);
     }
 }
 
@@ -140,7 +140,7 @@ void TModbusConnection::LineSettingChanged() {
 // Properties ---------------------------------------------------------------------------------
 
 void TModbusConnection::CheckActive() const {
-    if (!IsLive()) RaiseError(msgConnectionNotActive);
+    if (!IsLive()) RaiseError(msgConnectionInactive);
 }
 
 void TModbusConnection::CheckInactive() const {
@@ -349,7 +349,7 @@ void TModbusConnection::WindowProc(platform::TMessage& Message) {
 }
 
 void TModbusConnection::DeliverTransaction(std::unique_ptr<TModbusTransaction> Transaction) {
-    TModbusClient* client = FindClient(Transaction->Info.ServerAddress);
+    TModbusClient* client = FindClient(Transaction->Info().ServerAddress);
     if (client && !IsDestroying()) client->ProcessReply(*Transaction);
 }
 

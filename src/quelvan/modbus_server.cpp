@@ -97,14 +97,14 @@ void TModbusServer::BuildExceptionReply(TModbusBuffer& Reply, uint8_t Command, u
 
 void TModbusServer::ProcessRequest(TModbusTransaction& Transaction) {
     TModbusConnection& connection = CheckConnection();
-    const uint8_t command = connection.PeekFunctionCode(Transaction.RequestBuffer);
-    const bool broadcast = Transaction.Info.ServerAddress == 0;
+    const uint8_t command = connection.PeekFunctionCode(Transaction.RequestBuffer());
+    const bool broadcast = Transaction.Info().ServerAddress == 0;
     const bool served = command == mcReadCoils || command == mcReadDiscreteInputs ||
                         command == mcReadHoldingRegisters || command == mcReadInputRegisters ||
                         command == mcWriteSingleCoil || command == mcWriteSingleRegister ||
                         command == mcWriteMultipleCoils || command == mcWriteMultipleRegisters;
     if (!served || !DoAcceptCommand(command)) {
-        if (!broadcast) BuildExceptionReply(Transaction.ReplyBuffer, command, ecIllegalCommand);
+        if (!broadcast) BuildExceptionReply(Transaction.ReplyBuffer(), command, ecIllegalCommand);
         return;
     }
     TRequestContext c{Transaction, connection, command, broadcast,
@@ -122,17 +122,17 @@ void TModbusServer::ProcessRequest(TModbusTransaction& Transaction) {
         case mcWriteMultipleRegisters: WriteMultipleRegisters(c); break;
         }
     } catch (const TRequestRefused& refused) {
-        if (!(c.IsWrite && broadcast)) BuildExceptionReply(Transaction.ReplyBuffer, command, refused.ExceptionCode);
+        if (!(c.IsWrite && broadcast)) BuildExceptionReply(Transaction.ReplyBuffer(), command, refused.ExceptionCode);
     }
 }
 
 void TModbusServer::StartNormalReply(TRequestContext& C) {
-    C.Connection.WriteReplyAddress(*this, C.T.ReplyBuffer);
-    C.T.ReplyBuffer.WriteByte(C.Command);
+    C.Connection.WriteReplyAddress(*this, C.T.ReplyBuffer());
+    C.T.ReplyBuffer().WriteByte(C.Command);
 }
 
 void TModbusServer::ReadBits(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [start, count] = ReadFields([&] {
         const uint16_t s = request.ReadWord();
         return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
@@ -143,7 +143,7 @@ void TModbusServer::ReadBits(TRequestContext& C) {
         const auto address = static_cast<uint16_t>(a);
         if (!(coils ? DoCanReadCoil(address) : DoCanReadDiscreteInput(address))) Refuse(ecIllegalDataAddress);
     }
-    TModbusBuffer& reply = C.T.ReplyBuffer;
+    TModbusBuffer& reply = C.T.ReplyBuffer();
     StartNormalReply(C);
     reply.WriteByte(static_cast<uint8_t>(BitByteCount(static_cast<int32_t>(count))));
     TBitValues values(count);
@@ -156,7 +156,7 @@ void TModbusServer::ReadBits(TRequestContext& C) {
 }
 
 void TModbusServer::ReadRegisters(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [start, count] = ReadFields([&] {
         const uint16_t s = request.ReadWord();
         return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
@@ -168,7 +168,7 @@ void TModbusServer::ReadRegisters(TRequestContext& C) {
         if (!(holding ? DoCanReadHoldingRegister(address) : DoCanReadInputRegister(address)))
             Refuse(ecIllegalDataAddress);
     }
-    TModbusBuffer& reply = C.T.ReplyBuffer;
+    TModbusBuffer& reply = C.T.ReplyBuffer();
     StartNormalReply(C);
     reply.WriteByte(static_cast<uint8_t>(2 * count));
     for (uint32_t a = start; a < start + count; ++a) {
@@ -179,7 +179,7 @@ void TModbusServer::ReadRegisters(TRequestContext& C) {
 }
 
 void TModbusServer::WriteSingleCoil(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [address, value] = ReadFields([&] {
         const uint16_t a = request.ReadWord();
         return std::pair<uint16_t, uint16_t>(a, request.ReadWord());
@@ -189,13 +189,13 @@ void TModbusServer::WriteSingleCoil(TRequestContext& C) {
     DoSetCoilValue(address, value == CoilOn);
     if (C.Broadcast) return;
     StartNormalReply(C);
-    C.T.ReplyBuffer.WriteWord(address);
-    C.T.ReplyBuffer.WriteWord(value);
-    C.Connection.WriteChecksum(C.T.ReplyBuffer);
+    C.T.ReplyBuffer().WriteWord(address);
+    C.T.ReplyBuffer().WriteWord(value);
+    C.Connection.WriteChecksum(C.T.ReplyBuffer());
 }
 
 void TModbusServer::WriteSingleRegister(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [address, value] = ReadFields([&] {
         const uint16_t a = request.ReadWord();
         return std::pair<uint16_t, uint16_t>(a, request.ReadWord());
@@ -204,14 +204,14 @@ void TModbusServer::WriteSingleRegister(TRequestContext& C) {
     DoSetHoldingRegisterValue(address, value);
     if (C.Broadcast) return;
     StartNormalReply(C);
-    C.T.ReplyBuffer.WriteWord(address);
-    C.T.ReplyBuffer.WriteWord(value);
-    C.Connection.WriteChecksum(C.T.ReplyBuffer);
+    C.T.ReplyBuffer().WriteWord(address);
+    C.T.ReplyBuffer().WriteWord(value);
+    C.Connection.WriteChecksum(C.T.ReplyBuffer());
 }
 
 // Multiple writes are all or nothing: every item is asked before the first is stored.
 void TModbusServer::WriteMultipleCoils(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [start, count] = ReadFields([&] {
         const uint16_t s = request.ReadWord();
         return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
@@ -228,13 +228,13 @@ void TModbusServer::WriteMultipleCoils(TRequestContext& C) {
     for (uint32_t i = 0; i < count; ++i) DoSetCoilValue(static_cast<uint16_t>(start + i), values[i]);
     if (C.Broadcast) return;
     StartNormalReply(C);
-    C.T.ReplyBuffer.WriteWord(static_cast<uint16_t>(start));
-    C.T.ReplyBuffer.WriteWord(static_cast<uint16_t>(count));
-    C.Connection.WriteChecksum(C.T.ReplyBuffer);
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(start));
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(count));
+    C.Connection.WriteChecksum(C.T.ReplyBuffer());
 }
 
 void TModbusServer::WriteMultipleRegisters(TRequestContext& C) {
-    TPduReader request(C.T.RequestBuffer, C.Connection.TransmissionMode());
+    TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
     const auto [start, count] = ReadFields([&] {
         const uint16_t s = request.ReadWord();
         return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
@@ -251,9 +251,9 @@ void TModbusServer::WriteMultipleRegisters(TRequestContext& C) {
     for (uint32_t i = 0; i < count; ++i) DoSetHoldingRegisterValue(static_cast<uint16_t>(start + i), values[i]);
     if (C.Broadcast) return;
     StartNormalReply(C);
-    C.T.ReplyBuffer.WriteWord(static_cast<uint16_t>(start));
-    C.T.ReplyBuffer.WriteWord(static_cast<uint16_t>(count));
-    C.Connection.WriteChecksum(C.T.ReplyBuffer);
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(start));
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(count));
+    C.Connection.WriteChecksum(C.T.ReplyBuffer());
 }
 
 // Dispatchers: the presets make a server without handlers refuse everything.

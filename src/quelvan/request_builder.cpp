@@ -14,13 +14,13 @@ uint32_t QueueRequest(TModbusConnection& Connection, const TModbusClient* Client
                       const std::function<void(TModbusBuffer&)>& WritePDU) {
     auto t = std::make_unique<TModbusTransaction>(Connection.MaxFrameSize());
     const uint32_t id = Connection.NextTransactionID();
-    t->Info = TTransactionInfo{};
-    t->Info.ID = id;
-    t->Info.ServerAddress = Client ? Client->ServerAddress() : 0;
-    t->Info.UserData = UserData;
-    Connection.WriteRequestAddress(Client, t->RequestBuffer);
-    WritePDU(t->RequestBuffer);
-    Connection.WriteChecksum(t->RequestBuffer);
+    t->Info() = TTransactionInfo{};
+    t->Info().ID = id;
+    t->Info().ServerAddress = Client ? Client->ServerAddress() : 0;
+    t->Info().UserData = UserData;
+    Connection.WriteRequestAddress(Client, t->RequestBuffer());
+    WritePDU(t->RequestBuffer());
+    Connection.WriteChecksum(t->RequestBuffer());
     Connection.QueueTransaction(std::move(t));
     return id;
 }

@@ -57,7 +57,7 @@ int TTransactionThread::CountQueued(std::optional<uint8_t> ServerAddress) {
     if (!ServerAddress) return static_cast<int>(queue_.size());
     int n = 0;
     for (const auto& t : queue_)
-        if (t->Info.ServerAddress == *ServerAddress) ++n;
+        if (t->Info().ServerAddress == *ServerAddress) ++n;
     return n;
 }
 
@@ -71,7 +71,7 @@ void TTransactionThread::DiscardQueued(std::optional<uint8_t> ServerAddress) {
         } else {
             for (auto it = queue_.end(); it != queue_.begin();) {
                 --it;
-                if ((*it)->Info.ServerAddress == *ServerAddress) {
+                if ((*it)->Info().ServerAddress == *ServerAddress) {
                     discarded.push_back(std::move(*it));
                     it = queue_.erase(it);
                 }
@@ -139,9 +139,9 @@ void TTransactionThread::ClientLoop() {
 }
 
 void TTransactionThread::ProcessTransaction(std::unique_ptr<TModbusTransaction> T) {
-    TTransactionInfo& info = T->Info;
+    TTransactionInfo& info = T->Info();
     info.Attempts = 0;
-    const int32_t length = codec_.EncodeFrame(T->RequestBuffer, sendBuffer_.data(), rawFrameSize_);
+    const int32_t length = codec_.EncodeFrame(T->RequestBuffer(), sendBuffer_.data(), rawFrameSize_);
     for (;;) {
         info.Reply = rkNoReply;
         ++info.Attempts;
@@ -182,15 +182,15 @@ bool TTransactionThread::ReceiveInto(TModbusBuffer& Buffer, uint32_t& Remaining)
 }
 
 void TTransactionThread::ReceiveReply(TModbusTransaction& T, uint32_t& Remaining) {
-    TModbusBuffer& reply = T.ReplyBuffer;
+    TModbusBuffer& reply = T.ReplyBuffer();
     ReceiveInto(reply, Remaining);
-    if (connection_.EchoQueryBeforeReply() && codec_.IsEchoOfRequest(T.RequestBuffer, reply)) {
-        if (reply.Size() == T.RequestBuffer.Size()) {
+    if (connection_.EchoQueryBeforeReply() && codec_.IsEchoOfRequest(T.RequestBuffer(), reply)) {
+        if (reply.Size() == T.RequestBuffer().Size()) {
             // Only the echo so far: the reply is the next frame.
             ReceiveInto(reply, Remaining);
         } else {
             // Echo and reply arrived as one block: keep the reply.
-            reply.SetPosition(T.RequestBuffer.Size());
+            reply.SetPosition(T.RequestBuffer().Size());
             reply.Compact();
         }
     }
@@ -198,14 +198,14 @@ void TTransactionThread::ReceiveReply(TModbusTransaction& T, uint32_t& Remaining
 }
 
 void TTransactionThread::Classify(TModbusTransaction& T) {
-    TTransactionInfo& info = T.Info;
-    if (!codec_.IsFrameValid(T.ReplyBuffer)) {
+    TTransactionInfo& info = T.Info();
+    if (!codec_.IsFrameValid(T.ReplyBuffer())) {
         info.Reply = rkNoReply;
-    } else if (!codec_.ReplyMatchesRequest(T.RequestBuffer, T.ReplyBuffer)) {
+    } else if (!codec_.ReplyMatchesRequest(T.RequestBuffer(), T.ReplyBuffer())) {
         info.Reply = rkUnmatchedReply;
-    } else if (codec_.IsExceptionReply(T.ReplyBuffer)) {
+    } else if (codec_.IsExceptionReply(T.ReplyBuffer())) {
         info.Reply = rkExceptionReply;
-        codec_.ReadExceptionCode(T.ReplyBuffer, info.ExceptionCode, info.RawExceptionCode);
+        codec_.ReadExceptionCode(T.ReplyBuffer(), info.ExceptionCode, info.RawExceptionCode);
     } else {
         info.Reply = rkNormalReply;
     }
@@ -225,13 +225,13 @@ void TTransactionThread::ServerLoop() {
                 continue;
             }
             uint32_t remaining = INFINITE_WAIT;
-            const bool got = ReceiveInto(t->RequestBuffer, remaining);
-            if (Terminated() || !got || !codec_.IsFrameValid(t->RequestBuffer)) continue;
-            t->Info.ServerAddress = codec_.PeekAddress(t->RequestBuffer);
-            t->ReplyBuffer.SetSize(0);
+            const bool got = ReceiveInto(t->RequestBuffer(), remaining);
+            if (Terminated() || !got || !codec_.IsFrameValid(t->RequestBuffer())) continue;
+            t->Info().ServerAddress = codec_.PeekAddress(t->RequestBuffer());
+            t->ReplyBuffer().SetSize(0);
             platform::Synchronize([this, &t] { DispatchRequest(*t); });
-            if (t->Info.ServerAddress == 0) continue;  // a broadcast is never answered
-            const int32_t length = codec_.EncodeFrame(t->ReplyBuffer, sendBuffer_.data(), rawFrameSize_);
+            if (t->Info().ServerAddress == 0) continue;  // a broadcast is never answered
+            const int32_t length = codec_.EncodeFrame(t->ReplyBuffer(), sendBuffer_.data(), rawFrameSize_);
             PostFrame(sendBuffer_.data(), length, true);
             driver_.PurgePort(true, true);
             driver_.SendFrame(sendBuffer_.data(), length, connection_.SendTimeout());
@@ -243,7 +243,7 @@ void TTransactionThread::ServerLoop() {
 
 // Main thread, while this thread waits in Synchronize.
 void TTransactionThread::DispatchRequest(TModbusTransaction& T) {
-    const uint8_t address = T.Info.ServerAddress;
+    const uint8_t address = T.Info().ServerAddress;
     if (address != 0) {
         if (TModbusServer* server = connection_.FindServer(address)) server->ProcessRequest(T);
         return;
@@ -253,7 +253,7 @@ void TTransactionThread::DispatchRequest(TModbusTransaction& T) {
     // the list: a handler may bind or unbind servers meanwhile.
     const std::vector<TModbusServer*> servers = connection_.Servers();
     for (TModbusServer* server : servers) {
-        T.ReplyBuffer.SetSize(0);
+        T.ReplyBuffer().SetSize(0);
         server->ProcessRequest(T);
     }
 }
