@@ -1,13 +1,24 @@
 #pragma once
 // Component model: ownership, names, component state, free notification and Loaded.
 //
-// An owner destroys the components it owns (last created first) when it is destroyed.
-// FreeNotification(Target) asks Target to call this->Notification(Target, opRemove) when
-// Target is destroyed, so references to it can be cleared. Registration is mutual: whichever
-// of the two dies first unregisters itself from the other.
+// An owner destroys the components it owns (last created first) when it is destroyed; a
+// component destroyed on its own leaves its owner's list. Component names are identifiers,
+// unique (case-sensitive) among the components of one owner.
 //
-// Derived destructors should call Destroying() first, so csDestroying is visible to anyone
-// notified while the derived part is torn down. Main thread only.
+// FreeNotification(Target) asks Target to call this->Notification(Target, opRemove) when
+// Target is destroyed, so references to it can be cleared. The link is mutual, as in the
+// classic component model: whichever of the two dies first notifies the other with opRemove
+// and unregisters itself, so no side is ever left with a dangling link.
+//
+// Owned components are created with new: the owner deletes them. Notification must not raise
+// (it is called from destructors).
+//
+// Derived destructors should call Destroying() first: it sets csDestroying (here and in every
+// owned component) and sends the free notifications while the derived part is still intact,
+// so a subscriber may still call the dying component (a client may unbind from a connection).
+// A derived destructor that does not call it gets the notifications from ~TComponent, when
+// only the TComponent part is left: subscribers must then only compare the pointer.
+// Main thread only.
 
 #include <cstdint>
 #include <map>
@@ -52,22 +63,28 @@ public:
     bool IsDesigning() const { return state_.Contains(csDesigning); }
     bool IsDestroying() const { return state_.Contains(csDestroying); }
 
-    // Design-time instances: propagated to owned components.
+    // Design-time instances: propagated to owned components. A component created with a
+    // designing owner is designing too.
     void SetDesigning(bool Value);
     // Used by the form reader around streaming in.
     void BeginLoading() { state_.Include(csLoading); }
     void EndLoading() { state_.Exclude(csLoading); }
-    // Marks the component as being destroyed (idempotent).
+    // Marks this component and its owned components as being destroyed and notifies the
+    // free-notification partners (idempotent).
     void Destroying();
 
     int ComponentCount() const { return static_cast<int>(components_.size()); }
+    // Owned components in creation order; raises EAssertionFailed for a bad index.
     TComponent* Components(int Index) const;
+    // The owned component with this name, or null (also for an empty name).
     TComponent* FindComponent(const std::string& Name) const;
 
+    // Null and this are ignored; registering twice keeps one link.
     void FreeNotification(TComponent* Target);
     void RemoveFreeNotification(TComponent* Target);
 
-    // Called once after the form reader has set every property and resolved references.
+    // Called once after the form reader has set every property and resolved references;
+    // csLoading is already clear. Overrides call the inherited Loaded first.
     virtual void Loaded();
 
     // Published-property metadata of the most derived class (see properties.h).
@@ -80,12 +97,16 @@ public:
 
 protected:
     // Called with opInsert/opRemove when an owned component is added/removed, and with
-    // opRemove when a component this one asked for free notification is destroyed.
+    // opRemove when a free-notification partner is destroyed. opInsert arrives from the new
+    // component's TComponent constructor, before its derived part exists; opRemove for a
+    // component destroyed on its own arrives from its ~TComponent. The link is already gone
+    // when Notification runs. The default does nothing.
     virtual void Notification(TComponent* AComponent, TOperation Operation);
 
 private:
     void InsertComponent(TComponent* C);
     void RemoveComponent(TComponent* C);
+    void NotifyFreeNotifies();
 
     TComponent* owner_ = nullptr;
     std::string name_;
