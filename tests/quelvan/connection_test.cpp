@@ -119,8 +119,8 @@ TEST(ConnectionTest, SilentIntervalFollowsTheLineSettings) {
         {tmRTU, br19200, psEven, sb1, 4, 20},  {tmRTU, br1200, psEven, sb1, 4, 34},
         {tmRTU, br9600, psNone, sb1, 4, 20},   {tmRTU, br300, psNone, sb2, 4, 134},
         {tmASCII, br19200, psEven, sb1, 4, 20}, {tmASCII, br19200, psEven, sb1, 500, 500},
-        // A huge interval must not wrap around to a tiny gap.
-        {tmRTU, br9600, psEven, sb1, 500000000, 0xFFFFFFFFu},
+        // A huge interval must not wrap around to a tiny gap (10 bits x 5e11 / 9600).
+        {tmRTU, br9600, psEven, sb1, 500000000, 520833334u},
     };
     for (const Case& k : cases) {
         TModbusConnection c;
