@@ -28,6 +28,9 @@ constexpr int32_t MaxRawFrameSize(TTransmissionMode Mode) noexcept {
 constexpr int32_t SerialQueueSize(TTransmissionMode Mode) noexcept { return Mode == tmRTU ? 384 : 768; }
 
 // Smallest request a server accepts: address, function code, checksum.
+// Bytes of the checksum that ends a frame buffer: the CRC-16 in RTU, the LRC in ASCII.
+constexpr int32_t ChecksumSize(TTransmissionMode Mode) noexcept { return Mode == tmRTU ? 2 : 1; }
+
 constexpr int32_t MinRequestFrameSize(TTransmissionMode Mode) noexcept { return Mode == tmRTU ? 4 : 3; }
 
 // Smallest reply a client accepts: address, function code, one data byte, checksum. Also the

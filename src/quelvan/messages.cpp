@@ -70,6 +70,8 @@ const TMessageTable& DefaultMessageTable() {
         "Value must be between %d and %d",
         "Diagnostic action was not recognized",
         "List index out of bounds (%d)",
+        "The file record list is empty",
+        "The file record request does not fit in a frame (%d bytes of PDU, at most %d)",
         "Unknown exception code",
         "Illegal command",
         "Illegal data address",

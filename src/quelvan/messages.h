@@ -33,6 +33,8 @@ enum TMessageId : uint8_t {
     msgValueRange,            // %d, %d: the allowed range of a property value
     msgDiagnosticAction,      // a diagnostic sub-function outside the known actions
     msgListIndex,             // %d: an index outside a list
+    msgFileRecordListEmpty,   // a file-record call with no records
+    msgFileRecordTooLarge,    // %d, %d: a file-record request or reply that would not fit a frame
     // The descriptions of the exception codes 0 to 8, in code order.
     msgUnknownExceptionCode,
     msgIllegalCommand,
