@@ -10,6 +10,7 @@
 #include "quelvan/errors.h"
 #include "quelvan/file_record.h"
 #include "quelvan/function_catalogue.h"
+#include "quelvan/item_map.h"
 #include "quelvan/item_values.h"
 #include "quelvan/modbus_buffer.h"
 #include "quelvan/modbus_client.h"
