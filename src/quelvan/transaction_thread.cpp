@@ -243,6 +243,8 @@ void TTransactionThread::ServerLoop() {
 
 // Main thread, while this thread waits in Synchronize.
 void TTransactionThread::DispatchRequest(TModbusTransaction& T) {
+    // A connection being destroyed has already told its servers it is gone.
+    if (connection_.IsDestroying()) return;
     const uint8_t address = T.Info().ServerAddress;
     if (address != 0) {
         if (TModbusServer* server = connection_.FindServer(address)) server->ProcessRequest(T);

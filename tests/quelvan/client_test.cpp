@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "quelvan/errors.h"
+#include "support/mode_param.h"
 #include "support/connection_fixtures.h"
 #include "support/frames.h"
 #include "support/pump.h"
@@ -141,7 +142,7 @@ TEST_P(ClientTest, ExceptionReplyStillCarriesTheValuesSent) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ClientTest, ::testing::Values(tmRTU, tmASCII),
-                         [](const auto& info) { return info.param == tmRTU ? "RTU" : "ASCII"; });
+                         test::ModeName);
 
 // Argument checks happen before anything is queued, with the message and its argument.
 TEST(ClientArgumentsTest, EachCheckRaisesItsMessage) {

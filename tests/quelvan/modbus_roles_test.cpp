@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "quelvan/errors.h"
+#include "support/mode_param.h"
 #include "support/connection_fixtures.h"
 #include "support/pump.h"
 
@@ -157,7 +158,7 @@ TEST_P(RolesTest, TransactionIdsAreConsecutiveAcrossClientsAndBroadcasts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, RolesTest, ::testing::Values(tmRTU, tmASCII),
-                         [](const auto& info) { return info.param == tmRTU ? "RTU" : "ASCII"; });
+                         test::ModeName);
 
 }  // namespace
 }  // namespace quelvan

@@ -5,6 +5,7 @@
 
 #include "platform/application.h"
 #include "quelvan/errors.h"
+#include "support/mode_param.h"
 #include "support/connection_fixtures.h"
 #include "support/frames.h"
 #include "support/pump.h"
@@ -254,7 +255,7 @@ TEST_P(ThreadTest, VanishedDeviceEndsTransactionsAndIsReportedOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ThreadTest, ::testing::Values(tmRTU, tmASCII),
-                         [](const auto& info) { return info.param == tmRTU ? "RTU" : "ASCII"; });
+                         test::ModeName);
 
 }  // namespace
 }  // namespace quelvan
