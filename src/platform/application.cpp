@@ -64,6 +64,10 @@ size_t DeliverPending() {
     const uint64_t limit = queue.LastSequence();
     size_t count = 0;
     while (auto entry = queue.Take(false, limit)) {
+        // A handler may run a nested foreign loop (a modal dialog in a Qt program): the wake
+        // hook tells that loop work is still pending, so it drains the rest meanwhile. Wakes
+        // coalesce, so a drain costs at most one extra, empty activation.
+        queue.CallWakeHook();
         entry->Deliver();
         ++count;
     }
