@@ -35,6 +35,14 @@ auto ReadFields(F Read) {
     }
 }
 
+// The two words every served command starts with (start and count, or address and value).
+std::pair<uint32_t, uint32_t> ReadTwoWords(TPduReader& Request) {
+    return ReadFields([&] {
+        const uint16_t first = Request.ReadWord();
+        return std::pair<uint32_t, uint32_t>(first, Request.ReadWord());
+    });
+}
+
 void CheckCountedRange(uint8_t Command, uint32_t Start, uint32_t Count) {
     switch (CheckRange(*FindCountLimit(Command), Start, Count)) {
     case TRangeCheck::BadCount: Refuse(ecIllegalDataValue);
@@ -131,12 +139,17 @@ void TModbusServer::StartNormalReply(TRequestContext& C) {
     C.T.ReplyBuffer().WriteByte(C.Command);
 }
 
+// The normal reply of the write commands: the command and two words of the request.
+void TModbusServer::WriteEchoReply(TRequestContext& C, uint32_t First, uint32_t Second) {
+    StartNormalReply(C);
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(First));
+    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(Second));
+    C.Connection.WriteChecksum(C.T.ReplyBuffer());
+}
+
 void TModbusServer::ReadBits(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [start, count] = ReadFields([&] {
-        const uint16_t s = request.ReadWord();
-        return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
-    });
+    const auto [start, count] = ReadTwoWords(request);
     CheckCountedRange(C.Command, start, count);
     const bool coils = C.Command == mcReadCoils;
     for (uint32_t a = start; a < start + count; ++a) {
@@ -157,10 +170,7 @@ void TModbusServer::ReadBits(TRequestContext& C) {
 
 void TModbusServer::ReadRegisters(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [start, count] = ReadFields([&] {
-        const uint16_t s = request.ReadWord();
-        return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
-    });
+    const auto [start, count] = ReadTwoWords(request);
     CheckCountedRange(C.Command, start, count);
     const bool holding = C.Command == mcReadHoldingRegisters;
     for (uint32_t a = start; a < start + count; ++a) {
@@ -180,42 +190,25 @@ void TModbusServer::ReadRegisters(TRequestContext& C) {
 
 void TModbusServer::WriteSingleCoil(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [address, value] = ReadFields([&] {
-        const uint16_t a = request.ReadWord();
-        return std::pair<uint16_t, uint16_t>(a, request.ReadWord());
-    });
+    const auto [address, value] = ReadTwoWords(request);
     if (value != CoilOff && value != CoilOn) Refuse(ecIllegalDataValue);
     CheckWriteStatus(DoCanWriteCoil(address, value == CoilOn));
     DoSetCoilValue(address, value == CoilOn);
-    if (C.Broadcast) return;
-    StartNormalReply(C);
-    C.T.ReplyBuffer().WriteWord(address);
-    C.T.ReplyBuffer().WriteWord(value);
-    C.Connection.WriteChecksum(C.T.ReplyBuffer());
+    if (!C.Broadcast) WriteEchoReply(C, address, value);
 }
 
 void TModbusServer::WriteSingleRegister(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [address, value] = ReadFields([&] {
-        const uint16_t a = request.ReadWord();
-        return std::pair<uint16_t, uint16_t>(a, request.ReadWord());
-    });
+    const auto [address, value] = ReadTwoWords(request);
     CheckWriteStatus(DoCanWriteHoldingRegister(address, value));
     DoSetHoldingRegisterValue(address, value);
-    if (C.Broadcast) return;
-    StartNormalReply(C);
-    C.T.ReplyBuffer().WriteWord(address);
-    C.T.ReplyBuffer().WriteWord(value);
-    C.Connection.WriteChecksum(C.T.ReplyBuffer());
+    if (!C.Broadcast) WriteEchoReply(C, address, value);
 }
 
 // Multiple writes are all or nothing: every item is asked before the first is stored.
 void TModbusServer::WriteMultipleCoils(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [start, count] = ReadFields([&] {
-        const uint16_t s = request.ReadWord();
-        return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
-    });
+    const auto [start, count] = ReadTwoWords(request);
     CheckCountedRange(C.Command, start, count);
     TBitValues values(count);
     ReadFields([&] {
@@ -226,19 +219,12 @@ void TModbusServer::WriteMultipleCoils(TRequestContext& C) {
     for (uint32_t i = 0; i < count; ++i)
         CheckWriteStatus(DoCanWriteCoil(static_cast<uint16_t>(start + i), values[i]));
     for (uint32_t i = 0; i < count; ++i) DoSetCoilValue(static_cast<uint16_t>(start + i), values[i]);
-    if (C.Broadcast) return;
-    StartNormalReply(C);
-    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(start));
-    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(count));
-    C.Connection.WriteChecksum(C.T.ReplyBuffer());
+    if (!C.Broadcast) WriteEchoReply(C, start, count);
 }
 
 void TModbusServer::WriteMultipleRegisters(TRequestContext& C) {
     TPduReader request(C.T.RequestBuffer(), C.Connection.TransmissionMode());
-    const auto [start, count] = ReadFields([&] {
-        const uint16_t s = request.ReadWord();
-        return std::pair<uint32_t, uint32_t>(s, request.ReadWord());
-    });
+    const auto [start, count] = ReadTwoWords(request);
     CheckCountedRange(C.Command, start, count);
     TRegValues values(count);
     ReadFields([&] {
@@ -249,11 +235,7 @@ void TModbusServer::WriteMultipleRegisters(TRequestContext& C) {
     for (uint32_t i = 0; i < count; ++i)
         CheckWriteStatus(DoCanWriteHoldingRegister(static_cast<uint16_t>(start + i), values[i]));
     for (uint32_t i = 0; i < count; ++i) DoSetHoldingRegisterValue(static_cast<uint16_t>(start + i), values[i]);
-    if (C.Broadcast) return;
-    StartNormalReply(C);
-    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(start));
-    C.T.ReplyBuffer().WriteWord(static_cast<uint16_t>(count));
-    C.Connection.WriteChecksum(C.T.ReplyBuffer());
+    if (!C.Broadcast) WriteEchoReply(C, start, count);
 }
 
 // Dispatchers: the presets make a server without handlers refuse everything.

@@ -94,6 +94,7 @@ private:
     void WriteMultipleCoils(TRequestContext& C);
     void WriteMultipleRegisters(TRequestContext& C);
     void StartNormalReply(TRequestContext& C);
+    void WriteEchoReply(TRequestContext& C, uint32_t First, uint32_t Second);
 
     uint8_t address_ = 1;
     TModbusConnection* connection_ = nullptr;
