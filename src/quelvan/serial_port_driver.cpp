@@ -25,14 +25,20 @@ void TSerialPortDriver::PurgePort(bool Receive, bool Transmit) {
 void TSerialPortDriver::PrepareLine(const std::function<bool()>& ShouldStop) {
     PurgePort(true, true);
     if (transmissionMode_ != tmRTU) return;
-    while (!ShouldStop() && WaitForRxChar(silentIntervalMs_())) PurgePort(true, false);
+    while (!ShouldStop() && WaitForRxChar(silentIntervalMs_(), true)) PurgePort(true, false);
 }
 
-bool TSerialPortDriver::WaitForRxChar(uint32_t Timeout) {
+bool TSerialPortDriver::WaitForRxChar(uint32_t Timeout, bool Interruptible) {
     if (deviceFailed_) return false;
-    // Only an unbounded wait listens to the stop event: every other wait ends by itself.
-    const TWaitResult r = device_.WaitForData(Timeout, Timeout == INFINITE_WAIT ? &stopEvent_ : nullptr);
+    // Closing must not wait for a wait that can last long: an unbounded one, any wait of a
+    // server, or one outside a transaction. A client's bounded waits inside a transaction
+    // run to their end, so the transaction in progress finishes as it would have.
+    const bool stoppable = Interruptible || Timeout == INFINITE_WAIT || connectionMode_ == cmServer;
+    const TWaitResult r = device_.WaitForData(Timeout, stoppable ? &stopEvent_ : nullptr);
     if (r == TWaitResult::Failed) deviceFailed_ = true;
+    // The connection is closing: keep the signal, so every later stoppable wait of this
+    // thread (the next attempt of a transaction, say) ends at once too.
+    if (r == TWaitResult::Stopped) stopEvent_.SetEvent();
     return r == TWaitResult::Data;
 }
 
@@ -75,6 +81,8 @@ bool TSerialPortDriver::TimedWait(uint32_t Timeout, uint32_t& Remaining) {
         if (!got) Remaining = 0;
         return got;
     }
+    // A wait never outlasts the budget (a silent interval longer than the budget would).
+    if (Timeout > Remaining) Timeout = Remaining;
     const uint32_t start = platform::GetTickCount();
     const bool got = WaitForRxChar(Timeout);
     const uint32_t spent = platform::GetTickCount() - start;  // wraps correctly

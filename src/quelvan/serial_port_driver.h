@@ -25,9 +25,9 @@ public:
     // Purges both sides; in RTU then waits for one full silent interval without data.
     // ShouldStop is checked between gaps so a babbling line cannot hold a closing thread.
     void PrepareLine(const std::function<bool()>& ShouldStop);
-    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit; such a
-    // wait also ends when the stop event is signalled).
-    bool WaitForRxChar(uint32_t Timeout);
+    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit). The
+    // stop event ends an unbounded wait, every wait in server mode, and an Interruptible one.
+    bool WaitForRxChar(uint32_t Timeout, bool Interruptible = false);
     // Reads everything the driver holds. False on a line error, when more bytes wait than
     // Room, or when the read is short; the input is then discarded, so the same bytes
     // cannot fail the next receive again.

@@ -233,6 +233,23 @@ TEST_P(ThreadTest, ClosingWaitsForTheTransactionInProgress) {
     EXPECT_FALSE(f.Connection.Active());
 }
 
+// Waits that could outlast any patience end when the connection closes: an unbounded
+// receive time-out, and a silent interval of days while the thread prepares the line.
+TEST_P(ThreadTest, ClosingEndsLongWaits) {
+    f.Connection.SetReceiveTimeout(platform::INFINITE_WAIT);
+    f.Connection.SetMaxRetries(3);
+    f.Connection.Open();
+    f.Client.ReadCoils(0, 1);
+    ASSERT_TRUE(f.Line->WaitForWrites(1, 5000));
+    f.Connection.Close();
+    EXPECT_FALSE(f.Connection.Active());
+
+    f.Connection.SetSilentInterval(500000000);
+    f.Connection.Open();
+    f.Connection.Close();
+    EXPECT_FALSE(f.Connection.Active());
+}
+
 // An unplugged adapter: transactions still end with one outcome each, the error is shown
 // once, nothing spins, and closing and opening again recovers.
 TEST_P(ThreadTest, VanishedDeviceEndsTransactionsAndIsReportedOnce) {
