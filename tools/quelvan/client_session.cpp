@@ -12,11 +12,18 @@
 namespace quelvan::cli {
 
 void AddClientOptions(CLI::App& App, TClientOptions& O) {
-    AddLineOptions(App, O.Line, "Address of the server (1-247)");
+    AddLineOptions(App, O.Line, true);
     AddOutputOptions(App, O.Output);
     App.add_option("--poll", O.Poll, "Repeat the request, waiting SECONDS between transactions, until interrupted")
         ->type_name("SECONDS")
-        ->check(CLI::Range(0.001, 86400.0 * 365));
+        ->check(CLI::Validator(
+            [](std::string& Text) -> std::string {
+                double seconds = 0;
+                if (!CLI::detail::lexical_cast(Text, seconds) || !(seconds >= 0.001 && seconds <= 86400.0 * 365))
+                    return "'" + Text + "' is not a time between 0.001 and 31536000 seconds";
+                return {};
+            },
+            ""));
 }
 
 namespace {

@@ -6,10 +6,10 @@ namespace quelvan::cli {
 
 const std::vector<TItemTable>& ItemTables() {
     static const std::vector<TItemTable> tables = {
-        {"coils", "coil", ikCoil, mcReadCoils, true},
-        {"inputs", "input", ikDiscreteInput, mcReadDiscreteInputs, true},
-        {"holding", "holding", ikHoldingRegister, mcReadHoldingRegisters, false},
-        {"input-registers", "input-register", ikInputRegister, mcReadInputRegisters, false},
+        {"coils", "coil", "coils", ikCoil, mcReadCoils, true},
+        {"inputs", "input", "discrete inputs", ikDiscreteInput, mcReadDiscreteInputs, true},
+        {"holding", "holding", "holding registers", ikHoldingRegister, mcReadHoldingRegisters, false},
+        {"input-registers", "input-register", "input registers", ikInputRegister, mcReadInputRegisters, false},
     };
     return tables;
 }

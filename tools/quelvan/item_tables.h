@@ -13,6 +13,7 @@ namespace quelvan::cli {
 struct TItemTable {
     const char* Name;       // command-line name: coils, inputs, holding, input-registers
     const char* ItemLabel;  // one item in printed values: coil, input, holding, input-register
+    const char* Description;  // in help texts: "holding registers"
     TItemKind Kind;
     uint8_t ReadCommand;
     bool IsBit;             // one bit per item (coils, discrete inputs), else a 16-bit register

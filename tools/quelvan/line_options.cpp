@@ -9,7 +9,7 @@
 
 namespace quelvan::cli {
 
-void AddLineOptions(CLI::App& App, TLineOptions& O, const std::string& AddressHelp) {
+void AddLineOptions(CLI::App& App, TLineOptions& O, bool Client) {
     App.add_option("-p,--port", O.Port, "Serial port: a path, COMn (/dev/ttyS<n-1>) or a name under /dev")
         ->required();
     App.add_option("--mode", O.Mode, "Transmission mode")
@@ -24,12 +24,14 @@ void AddLineOptions(CLI::App& App, TLineOptions& O, const std::string& AddressHe
     App.add_option("--flow", O.Flow, "Flow control")
         ->check(CLI::IsMember({"none", "rts-toggle", "rts-cts", "dtr-dsr"}))
         ->capture_default_str();
-    App.add_option("-a,--address", O.Address, AddressHelp)->capture_default_str();
-    App.add_option("--timeout", O.Timeout, "Reply time-out in milliseconds")->capture_default_str();
-    App.add_option("--retries", O.Retries, "Send attempts per request (1: no retry)")->capture_default_str();
+    App.add_option("-a,--address", O.Address, Client ? "Address of the server (1-247)" : "This server's address (1-247)")
+        ->capture_default_str();
     App.add_option("--silent-interval", O.SilentInterval,
                    "End-of-frame gap: character times in RTU, milliseconds in ASCII (never below 20 ms)")
         ->capture_default_str();
+    if (!Client) return;
+    App.add_option("--timeout", O.Timeout, "Reply time-out in milliseconds")->capture_default_str();
+    App.add_option("--retries", O.Retries, "Send attempts per request (1: no retry)")->capture_default_str();
     App.add_flag("--echo", O.Echo, "The line echoes what is sent (two-wire RS-485): skip the echo before a reply");
 }
 

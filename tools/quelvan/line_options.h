@@ -32,8 +32,8 @@ struct TOutputOptions {
 };
 
 // Adds --port, --mode, --baud, --data-bits, --parity, --stop-bits, --flow, --address,
-// --timeout, --retries, --silent-interval and --echo. AddressHelp says whose address it is.
-void AddLineOptions(CLI::App& App, TLineOptions& Options, const std::string& AddressHelp);
+// --silent-interval and, for a client, --timeout, --retries and --echo.
+void AddLineOptions(CLI::App& App, TLineOptions& Options, bool Client);
 // Adds --json and --frames.
 void AddOutputOptions(CLI::App& App, TOutputOptions& Options);
 

@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
     CLI::App app{"quelvan: Modbus RTU and ASCII over serial lines: client commands, a server, a simulation."};
     app.name("quelvan");
     app.require_subcommand(1);
-    app.footer("Exit codes: 0 normal reply, 1 exception reply, 2 no reply, 3 unmatched reply, 4 usage error,\n"
+    app.footer("Exit codes of the client commands: 0 normal reply, 1 exception reply, 2 no reply, 3 unmatched reply, 4 usage error,\n"
                "5 port error, 6 other failure, 130 interrupted before an outcome. 'quelvan COMMAND --help' for more.");
     TCommandChoice choice;
     AddPortsCommand(app, choice);

@@ -22,6 +22,7 @@ void AddNullModemCommand(CLI::App& App, TCommandChoice& Choice) {
     sub->add_flag("--echo", a->Echo, "The first port hears its own bytes too, like a two-wire RS-485 adapter");
     sub->add_option("--pace", a->Baud, "Deliver bytes at this baud rate (11 bits a character) instead of at once")
         ->type_name("BAUD");
+    sub->footer("Exit codes: 0 stopped by SIGINT or SIGTERM, 4 usage error, 6 the cable could not be made.\n");
     sub->callback([a, &Choice] {
         Choice.Run = [a] {
             platform::TVirtualNullModem cable;

@@ -14,6 +14,7 @@ void AddPortsCommand(CLI::App& App, TCommandChoice& Choice) {
     auto options = std::make_shared<TOutputOptions>();
     CLI::App* sub = App.add_subcommand("ports", "List the serial ports found on this system");
     sub->add_flag("--json", options->Json, "Machine-readable output: one JSON object");
+    sub->footer("Exit code: 0 (also when no port is found).\n");
     sub->callback([options, &Choice] {
         Choice.Run = [options] {
             std::vector<std::string> ports;

@@ -72,18 +72,19 @@ void AddServeCommand(CLI::App& App, TCommandChoice& Choice) {
     auto a = std::make_shared<TServeArgs>();
     CLI::App* sub = App.add_subcommand(
         "serve", "Run a server that answers from an in-memory item map, printing each request, until interrupted");
-    AddLineOptions(*sub, a->Line, "This server's address (1-247)");
+    AddLineOptions(*sub, a->Line, false);
     AddOutputOptions(*sub, a->Output);
     for (size_t t = 0; t < ItemTables().size(); ++t) {
         const TItemTable& table = ItemTables()[t];
         sub->add_option(std::string("--") + table.Name, a->Ranges[t],
-                        std::string("Serve these ") + table.Name + ": START[-END][=VALUE] (value " +
+                        std::string("Serve ") + table.Description + " START[-END][=VALUE] (value " +
                             (table.IsBit ? "0 or 1" : "0-65535") + ", default 0)")
             ->type_name("RANGE");
     }
     sub->add_option("--map", a->MapFile, "Read ranges from FILE: lines 'TABLE START[-END] [= VALUE]', # comments")
         ->type_name("FILE");
-    sub->footer("Without --coils, --inputs, --holding, --input-registers or --map: items 0-99 of every table, all 0.");
+    sub->footer("Without --coils, --inputs, --holding, --input-registers or --map: items 0-99 of every table, all 0.\n"
+                "Exit codes: 0 stopped by SIGINT or SIGTERM, 4 usage error, 5 port error, 6 other failure.\n");
     sub->callback([a, &Choice] { Choice.Run = [a] { return RunServe(*a); }; });
 }
 

@@ -193,6 +193,8 @@ void AddSimulateCommand(CLI::App& App, TCommandChoice& Choice) {
         ->check(CLI::Range(1200u, 4000000u))
         ->capture_default_str();
     sub->add_flag("--json", a->Json, "Machine-readable output: one JSON object per line");
+    sub->footer("Exit codes: 0 every transaction had its expected outcome, 4 usage error, 5 port error,\n"
+                "6 a transaction had another outcome (or another failure), 130 interrupted.\n");
     sub->callback([a, &Choice] { Choice.Run = [a] { return RunSimulate(*a); }; });
 }
 
