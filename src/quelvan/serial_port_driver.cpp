@@ -1,5 +1,7 @@
 #include "quelvan/serial_port_driver.h"
 
+#include <algorithm>
+
 #include "platform/thread.h"
 #include "quelvan/ascii_frame_scanner.h"
 
@@ -19,6 +21,7 @@ TSerialPortDriver::TSerialPortDriver(platform::ISerialDevice& Device, platform::
       silentIntervalMs_(std::move(SilentIntervalMs)) {}
 
 void TSerialPortDriver::PurgePort(bool Receive, bool Transmit) {
+    if (Receive) carried_.clear();
     if (Receive || Transmit) device_.Purge(Receive, Transmit);
 }
 
@@ -115,13 +118,26 @@ int32_t TSerialPortDriver::ReceiveRTU(uint8_t* Dest, int32_t Room, uint32_t& Rem
 int32_t TSerialPortDriver::ReceiveASCII(uint8_t* Dest, int32_t Room, uint32_t& Remaining) {
     TAsciiFrameScanner scanner;
     int32_t total = 0;
+    // Scans Count bytes at Dest + total; keeps what follows a completed frame.
+    auto scan = [&](int32_t count) {
+        uint8_t* chunk = Dest + total;
+        const int32_t scanned = scanner.Scan(Dest, total, count);
+        carried_.assign(chunk + scanned, chunk + count);
+    };
     auto readAndScan = [&](uint32_t timeout) {
         if (!TimedWait(timeout, Remaining)) return false;
         int32_t count = 0;
         if (!ReadAvailable(Dest + total, Room - total, count)) return false;
-        scanner.Scan(Dest, total, count);
+        scan(count);
         return true;
     };
+    // Bytes that arrived with the previous frame come first (an echo and the start of the
+    // reply in one read, say); dropping them would lose that frame.
+    if (!carried_.empty()) {
+        const auto count = static_cast<int32_t>(std::min<size_t>(carried_.size(), static_cast<size_t>(Room)));
+        std::copy(carried_.begin(), carried_.begin() + count, Dest);
+        scan(count);
+    }
     // Waiting for ':' may take the whole budget; inside a frame the gap between characters
     // may not exceed the silent interval.
     while (scanner.State() == TAsciiFrameScanner::WaitingForColon && Remaining > 0)

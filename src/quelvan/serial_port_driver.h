@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/serial_device.h"
 #include "platform/sync.h"
@@ -54,6 +55,8 @@ private:
     TConnectionMode connectionMode_;
     std::function<uint32_t()> silentIntervalMs_;
     std::atomic<bool> deviceFailed_{false};
+    // ASCII: bytes read after the LF of the last frame, scanned first by the next receive.
+    std::vector<uint8_t> carried_;
 };
 
 }  // namespace quelvan
