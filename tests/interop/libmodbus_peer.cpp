@@ -28,7 +28,8 @@ modbus_t* ConnectLibmodbus(const std::string& Port, const TLineCase& Line, int S
 
 // Server -------------------------------------------------------------------------------------
 
-TLibmodbusServer::TLibmodbusServer(const std::string& Port, const TLineCase& Line, int Slave)
+TLibmodbusServer::TLibmodbusServer(const std::string& Port, const TLineCase& Line, int Slave,
+                                   uint32_t ResponseTimeoutMs)
     : ctx_(ConnectLibmodbus(Port, Line, Slave)) {
     using M = TLibmodbusMap;
     mapping_ = modbus_mapping_new_start_address(M::CoilStart, M::CoilCount, M::InputStart, M::InputCount,
@@ -41,10 +42,7 @@ TLibmodbusServer::TLibmodbusServer(const std::string& Port, const TLineCase& Lin
     }
     // The indication time-out bounds each wait for a request, so the thread sees a stop soon.
     modbus_set_indication_timeout(ctx_, 0, 100000);
-    // Before an exception reply for a bad count libmodbus sleeps this long and flushes the
-    // line; and after a request for another address it waits this long for that server's
-    // reply, which it swallows. Short, so neither slows the tests.
-    modbus_set_response_timeout(ctx_, 0, 50000);
+    modbus_set_response_timeout(ctx_, ResponseTimeoutMs / 1000, ResponseTimeoutMs % 1000 * 1000);
     // A frame libmodbus could not delimit leaves its tail on the line: flush it.
     modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_PROTOCOL);
     thread_ = std::thread([this] { Serve(); });

@@ -32,8 +32,11 @@ struct TLibmodbusMap {
 class TLibmodbusServer {
 public:
     // Connects and starts serving at once: what arrives before the thread runs waits in the
-    // port's input queue.
-    TLibmodbusServer(const std::string& Port, const TLineCase& Line, int Slave = 1);
+    // port's input queue. ResponseTimeoutMs is libmodbus's response time-out, which a server
+    // uses twice: it sleeps that long (and flushes the line) before an exception reply for a
+    // bad count, and after a request for another address it waits up to that long for that
+    // server's reply, taking whatever frame comes first for it.
+    TLibmodbusServer(const std::string& Port, const TLineCase& Line, int Slave = 1, uint32_t ResponseTimeoutMs = 50);
     ~TLibmodbusServer();  // stops the thread (within the indication time-out) and disconnects
     TLibmodbusServer(const TLibmodbusServer&) = delete;
     TLibmodbusServer& operator=(const TLibmodbusServer&) = delete;

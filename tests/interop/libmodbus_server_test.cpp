@@ -208,6 +208,32 @@ TEST_F(LibmodbusServer, BroadcastWritesAreAppliedAndNeverAnswered) {
     EXPECT_EQ(Log.Count(), 1u);  // broadcasts fire no event
 }
 
+// After a request for another address a libmodbus server waits up to its response time-out for
+// that server's reply and takes the next frame for it, whatever it is. When the other server is
+// absent and our client's receive time-out is the shorter, our next request is that frame and
+// goes unanswered; a second attempt (MaxRetries 2) gets through. With libmodbus's default 0.5 s
+// and our default 1 s the wait is over before our next request.
+TEST(LibmodbusServerOnABus, ARequestForAnAbsentServerCostsTheNextRequestAnAttempt) {
+    platform::TVirtualNullModem modem;
+    TLibmodbusServer peer(modem.PortB(), DefaultLine, 1, 10000);
+    TModbusConnection connection;
+    ApplyLine(connection, DefaultLine);
+    connection.SetPort(modem.PortA());
+    connection.SetReceiveTimeout(300);
+    connection.SetMaxRetries(2);
+    TModbusClient client;
+    client.SetConnection(&connection);
+    test::TClientEventLog log(client);
+    connection.Open();
+    client.SetServerAddress(2);
+    EXPECT_EQ(AwaitEvent(log, client.ReadHoldingRegisters(0, 1), Pump).Info.Reply, rkNoReply);
+    client.SetServerAddress(1);
+    const test::TClientEvent& e = AwaitEvent(log, client.ReadHoldingRegisters(0, 1), Pump);
+    EXPECT_EQ(e.Info.Reply, rkNormalReply);
+    EXPECT_EQ(e.Info.Attempts, 2u);
+    EXPECT_EQ(peer.Requests(), 1);
+}
+
 class LibmodbusServerLine : public ::testing::TestWithParam<TLineCase>, public TOurClientAndLibmodbusServer {
 protected:
     LibmodbusServerLine() : TOurClientAndLibmodbusServer(GetParam()) {}
