@@ -8,8 +8,6 @@
 
 #include "interop/libmodbus_peer.h"
 #include "interop/our_side.h"
-#include "quelvan/item_map.h"
-#include "quelvan/modbus_server.h"
 #include "support/pump.h"
 
 namespace quelvan::interop {
@@ -28,24 +26,10 @@ std::vector<uint8_t> BitPattern(size_t Count, int Seed) {
     return bits;
 }
 
-// libmodbus's client on side A, our server (address 1) on side B, serving coils 0-2099,
-// discrete inputs 1000-2999, holding registers 0-199 and input registers 500-629.
+// libmodbus's client on side A, our server (address 1, TItemLayout) on side B.
 struct TLibmodbusClientAndOurServer {
-    explicit TLibmodbusClientAndOurServer(const TLineCase& Line) {
-        PaceRelay(Modem, Line);
-        ApplyLine(ServerConnection, Line);
-        ServerConnection.SetConnectionMode(cmServer);
-        ServerConnection.SetPort(Modem.PortB());
-        Server.SetConnection(&ServerConnection);
-        Items.Define(ikCoil, 0, 2100);
-        Items.Define(ikDiscreteInput, 1000, 2000);
-        Items.Define(ikHoldingRegister, 0, 200);
-        Items.Define(ikInputRegister, 500, 130);
-        Items.Attach(Server);
-        Ready = OpenServerAndAwaitIt(ServerConnection, 1, Modem.PortA(), Line, Pump);
-        ServerConnection.OnFrameSend = [this](TModbusConnection&, const TFrameData& D) {
-            if (!D.empty()) ++RepliesSent;
-        };
+    explicit TLibmodbusClientAndOurServer(const TLineCase& Line)
+        : Modem(Line), Our(Modem.PortB(), Modem.PortA(), Line, Pump), Items(Our.Items) {
         Peer = std::make_unique<TLibmodbusClient>(Modem.PortA(), Line);
     }
     std::vector<uint8_t> Coils(uint16_t Start, int Count) const {
@@ -54,19 +38,16 @@ struct TLibmodbusClientAndOurServer {
         return bits;
     }
 
-    platform::TVirtualNullModem Modem;
-    TModbusConnection ServerConnection;
-    TModbusServer Server;
-    TModbusItemMap Items;
-    bool Ready = false;
-    int RepliesSent = 0;
-    std::unique_ptr<TLibmodbusClient> Peer;
+    TPacedModem Modem;
+    TOurServerSide Our;
+    TModbusItemMap& Items;
+    std::unique_ptr<TLibmodbusClient> Peer;  // opened once our server answers
 };
 
 class LibmodbusClient : public ::testing::Test, public TLibmodbusClientAndOurServer {
 protected:
     LibmodbusClient() : TLibmodbusClientAndOurServer(DefaultLine) {}
-    void SetUp() override { ASSERT_TRUE(Ready) << "our server never answered"; }
+    void SetUp() override { ASSERT_TRUE(Our.Ready) << "our server never answered"; }
 };
 
 TEST_F(LibmodbusClient, EveryCommandBothSidesSupportRoundTrips) {
@@ -203,13 +184,13 @@ TEST_F(LibmodbusClient, BroadcastWritesAreAppliedAndNeverAnswered) {
     EXPECT_EQ(Coils(40, 12), bits);
     EXPECT_EQ(back[2], 9);
     EXPECT_EQ(Modem.Counters(TNullModemSide::B).Received - sentBefore, 3u + 2 * 3 + 2);  // the read's reply
-    EXPECT_TRUE(test::PumpUntil([&] { return RepliesSent == 1; }));
+    EXPECT_TRUE(test::PumpUntil([&] { return Our.Sent.size() == 1; }));
 }
 
 class LibmodbusClientLine : public ::testing::TestWithParam<TLineCase>, public TLibmodbusClientAndOurServer {
 protected:
     LibmodbusClientLine() : TLibmodbusClientAndOurServer(GetParam()) {}
-    void SetUp() override { ASSERT_TRUE(Ready) << "our server never answered"; }
+    void SetUp() override { ASSERT_TRUE(Our.Ready) << "our server never answered"; }
 };
 
 TEST_P(LibmodbusClientLine, ReadsAndWritesUnderTheLineSettings) {

@@ -31,7 +31,7 @@ modbus_t* ConnectLibmodbus(const std::string& Port, const TLineCase& Line, int S
 TLibmodbusServer::TLibmodbusServer(const std::string& Port, const TLineCase& Line, int Slave,
                                    uint32_t ResponseTimeoutMs)
     : ctx_(ConnectLibmodbus(Port, Line, Slave)) {
-    using M = TLibmodbusMap;
+    using M = TItemLayout;
     mapping_ = modbus_mapping_new_start_address(M::CoilStart, M::CoilCount, M::InputStart, M::InputCount,
                                                 M::HoldingStart, M::HoldingCount, M::InputRegStart,
                                                 M::InputRegCount);
@@ -57,6 +57,31 @@ TLibmodbusServer::~TLibmodbusServer() {
     modbus_mapping_free(mapping_);
     modbus_close(ctx_);
     modbus_free(ctx_);
+}
+
+void TLibmodbusServer::SetDiscreteInput(uint16_t Address, bool Value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mapping_->tab_input_bits[Address - mapping_->start_input_bits] = Value ? 1 : 0;
+}
+
+void TLibmodbusServer::SetInputRegister(uint16_t Address, uint16_t Value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mapping_->tab_input_registers[Address - mapping_->start_input_registers] = Value;
+}
+
+void TLibmodbusServer::SetHoldingRegister(uint16_t Address, uint16_t Value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    mapping_->tab_registers[Address - mapping_->start_registers] = Value;
+}
+
+bool TLibmodbusServer::Coil(uint16_t Address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mapping_->tab_bits[Address - mapping_->start_bits] != 0;
+}
+
+uint16_t TLibmodbusServer::HoldingRegister(uint16_t Address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return mapping_->tab_registers[Address - mapping_->start_registers];
 }
 
 int TLibmodbusServer::Requests() {

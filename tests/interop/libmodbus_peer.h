@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interop/line_case.h"
+#include "interop/peer_server.h"
 
 namespace quelvan::interop {
 
@@ -20,16 +21,8 @@ namespace quelvan::interop {
 // libmodbus's text when it cannot be set up. Response and byte time-outs are generous.
 modbus_t* ConnectLibmodbus(const std::string& Port, const TLineCase& Line, int Slave);
 
-// Where the server's items are: coils 0-2099, discrete inputs 1000-2999, holding registers
-// 0-199, input registers 500-629. Items outside are refused with exception 02.
-struct TLibmodbusMap {
-    static constexpr int CoilStart = 0, CoilCount = 2100;
-    static constexpr int InputStart = 1000, InputCount = 2000;
-    static constexpr int HoldingStart = 0, HoldingCount = 200;
-    static constexpr int InputRegStart = 500, InputRegCount = 130;
-};
-
-class TLibmodbusServer {
+// libmodbus's server with the common item layout, on its own thread.
+class TLibmodbusServer final : public IPeerServer {
 public:
     // Connects and starts serving at once: what arrives before the thread runs waits in the
     // port's input queue. ResponseTimeoutMs is libmodbus's response time-out, which a server
@@ -41,14 +34,13 @@ public:
     TLibmodbusServer(const TLibmodbusServer&) = delete;
     TLibmodbusServer& operator=(const TLibmodbusServer&) = delete;
 
-    // Runs Fn on the mapping while no request is being answered. The server thread calls
-    // platform::Application().Wake() after every request, so a pump predicate that reads the
-    // mapping through here is checked again.
-    template <typename F>
-    auto WithMapping(F Fn) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return Fn(*mapping_);
-    }
+    // The tables, between requests. The server thread calls platform::Application().Wake()
+    // after every request, so a pump predicate that reads them through here is checked again.
+    void SetDiscreteInput(uint16_t Address, bool Value) override;
+    void SetInputRegister(uint16_t Address, uint16_t Value) override;
+    void SetHoldingRegister(uint16_t Address, uint16_t Value) override;
+    bool Coil(uint16_t Address) override;
+    uint16_t HoldingRegister(uint16_t Address) override;
     // Requests received whole with a good CRC, addressed to the server or broadcast.
     int Requests();
 

@@ -36,6 +36,10 @@ extern const int LineCaseCount;
 void ApplyLine(TModbusConnection& Connection, const TLineCase& Line);
 // Paces both directions of the relay for a paced case; leaves it instant otherwise.
 void PaceRelay(platform::TVirtualNullModem& Modem, const TLineCase& Line);
+// A null-modem paced for Line from the start, so that even the first bytes take their time.
+struct TPacedModem : platform::TVirtualNullModem {
+    explicit TPacedModem(const TLineCase& Line) { PaceRelay(*this, Line); }
+};
 // Line bits of one character: start, data, parity, stop.
 uint8_t LineBitsPerChar(const TLineCase& Line);
 

@@ -7,8 +7,6 @@
 #include <vector>
 
 #include "interop/qt_peer.h"
-#include "quelvan/item_map.h"
-#include "quelvan/modbus_server.h"
 #include "support/frames.h"
 
 namespace quelvan::interop {
@@ -22,33 +20,22 @@ QList<quint16> BitPattern(int Count, int Seed) {
     return bits;
 }
 
-// Qt's client on side A, our server (address 1) on side B, serving coils 0-2099, discrete
-// inputs 1000-2999, holding registers 0-199 and input registers 500-629.
+// Qt's client on side A, our server (address 1, TItemLayout) on side B.
 struct TQtClientAndOurServer {
-    explicit TQtClientAndOurServer(const TLineCase& Line) {
-        PaceRelay(Modem, Line);
-        ApplyLine(ServerConnection, Line);
-        ServerConnection.SetConnectionMode(cmServer);
-        ServerConnection.SetPort(Modem.PortB());
-        Server.SetConnection(&ServerConnection);
-        Items.Define(ikCoil, 0, 2100);
-        Items.Define(ikDiscreteInput, 1000, 2000);
-        Items.Define(ikHoldingRegister, 0, 200);
-        Items.Define(ikInputRegister, 500, 130);
-        Items.Attach(Server);
-        Ready = OpenServerAndAwaitIt(ServerConnection, 1, Modem.PortA(), Line, QtPump);
-        ServerConnection.OnFrameReceive = [this](TModbusConnection&, const TFrameData& D) {
-            if (D.size() >= 2) Commands.push_back(D[1]);
-        };
-        ServerConnection.OnFrameSend = [this](TModbusConnection&, const TFrameData& D) {
-            if (!D.empty()) Replies.push_back(D);
-        };
+    explicit TQtClientAndOurServer(const TLineCase& Line)
+        : Modem(Line), Our(Modem.PortB(), Modem.PortA(), Line, QtPump), Items(Our.Items) {
         ConfigureQtDevice(Peer, Modem.PortA(), Line);
         Peer.setTimeout(5000);
         Peer.setNumberOfRetries(0);
-        Ready = Ready && Peer.connectDevice();
+        Ready = Our.Ready && Peer.connectDevice();
     }
     ~TQtClientAndOurServer() { Peer.disconnectDevice(); }
+    // Command byte of each frame our server received.
+    std::vector<uint8_t> Commands() const {
+        std::vector<uint8_t> commands;
+        for (const TFrameData& f : Our.Received) commands.push_back(f.size() >= 2 ? f[1] : 0);
+        return commands;
+    }
     TQtOutcome Read(QModbusDataUnit::RegisterType Type, int Start, int Count, int Address = 1) {
         return AwaitQtReply(Peer.sendReadRequest(QModbusDataUnit(Type, Start, static_cast<quint16>(Count)), Address));
     }
@@ -62,14 +49,11 @@ struct TQtClientAndOurServer {
         return bits;
     }
 
-    platform::TVirtualNullModem Modem;
-    TModbusConnection ServerConnection;
-    TModbusServer Server;
-    TModbusItemMap Items;
+    TPacedModem Modem;
+    TOurServerSide Our;
+    TModbusItemMap& Items;
     QModbusRtuSerialClient Peer;
     bool Ready = false;
-    std::vector<uint8_t> Commands;  // command byte of each frame our server received
-    std::vector<TFrameData> Replies;  // line bytes of each frame our server sent
 };
 
 // Qt reports a bit read as whole bytes of values: the requested bits, then the padding bits of
@@ -115,8 +99,8 @@ TEST_F(QtClient, EveryCommandBothSidesSupportRoundTrips) {
     const TQtOutcome input = Read(QModbusDataUnit::InputRegisters, 500, 10);
     EXPECT_EQ(input.Unit.values(), (QList<quint16>{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1007, 1008, 1009}));
 
-    EXPECT_TRUE(QtPumpUntil([&] { return Commands.size() == 8; }));
-    EXPECT_EQ(Commands, (std::vector<uint8_t>{0x05, 0x06, 0x0F, 0x10, 0x01, 0x02, 0x03, 0x04}));
+    EXPECT_TRUE(QtPumpUntil([&] { return Our.Received.size() == 8; }));
+    EXPECT_EQ(Commands(), (std::vector<uint8_t>{0x05, 0x06, 0x0F, 0x10, 0x01, 0x02, 0x03, 0x04}));
 }
 
 TEST_F(QtClient, LargestCountsOfBothSidesPass) {
@@ -192,9 +176,9 @@ TEST_F(QtClient, ExceptionRepliesToDiagnosticsTimeOutInQt) {
         const TQtOutcome o = Raw(QModbusRequest(QModbusRequest::Diagnostics, subFunction, quint16(0)));
         EXPECT_EQ(o.Error, QModbusDevice::TimeoutError) << subFunction << ": " << o.Text.toStdString();
     }
-    ASSERT_TRUE(QtPumpUntil([&] { return Replies.size() == 2; }));
-    EXPECT_EQ(test::FromLine(tmRTU, Replies[0]), (test::Bytes{1, 0x88, 1}));
-    EXPECT_EQ(test::FromLine(tmRTU, Replies[1]), (test::Bytes{1, 0x88, 1}));
+    ASSERT_TRUE(QtPumpUntil([&] { return Our.Sent.size() == 2; }));
+    EXPECT_EQ(test::FromLine(tmRTU, Our.Sent[0]), (test::Bytes{1, 0x88, 1}));
+    EXPECT_EQ(test::FromLine(tmRTU, Our.Sent[1]), (test::Bytes{1, 0x88, 1}));
     Peer.setTimeout(5000);
     EXPECT_EQ(Read(QModbusDataUnit::HoldingRegisters, 0, 1).Error, QModbusDevice::NoError);
 }
@@ -212,14 +196,14 @@ TEST_F(QtClient, BroadcastWritesAreAppliedAndNeverAnswered) {
     EXPECT_EQ(Write(QModbusDataUnit::HoldingRegisters, 5, {0x5555}, 0).Error, QModbusDevice::NoError);
     EXPECT_EQ(Write(QModbusDataUnit::Coils, 40, bits, 0).Error, QModbusDevice::NoError);
     EXPECT_EQ(Write(QModbusDataUnit::HoldingRegisters, 60, {7, 8, 9}, 0).Error, QModbusDevice::NoError);
-    ASSERT_TRUE(QtPumpUntil([&] { return Items.Value(ikHoldingRegister, 62) == 9; })) << test::Hex(Commands);
+    ASSERT_TRUE(QtPumpUntil([&] { return Items.Value(ikHoldingRegister, 62) == 9; })) << test::Hex(Commands());
     EXPECT_EQ(Read(QModbusDataUnit::HoldingRegisters, 60, 3).Unit.values(), (QList<quint16>{7, 8, 9}));
     EXPECT_EQ(Items.Value(ikCoil, 3), 1);
     EXPECT_EQ(Items.Value(ikHoldingRegister, 5), 0x5555);
     EXPECT_EQ(Coils(40, 12), bits);
     EXPECT_EQ(Modem.Counters(TNullModemSide::B).Received - sentBefore, 3u + 2 * 3 + 2);  // the read's reply
-    EXPECT_TRUE(QtPumpUntil([&] { return Replies.size() == 1; }));
-    EXPECT_EQ(Commands, (std::vector<uint8_t>{0x05, 0x06, 0x0F, 0x10, 0x03}));
+    EXPECT_TRUE(QtPumpUntil([&] { return Our.Sent.size() == 1; }));
+    EXPECT_EQ(Commands(), (std::vector<uint8_t>{0x05, 0x06, 0x0F, 0x10, 0x03}));
 }
 
 class QtClientLine : public ::testing::TestWithParam<TLineCase>, public TQtClientAndOurServer {

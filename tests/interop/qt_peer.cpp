@@ -57,6 +57,43 @@ TQtOutcome AwaitQtReply(QModbusReply* Reply) {
     return out;
 }
 
+TQtServer::TQtServer(const std::string& Port, const TLineCase& Line) {
+    using L = TItemLayout;
+    QModbusDataUnitMap map;
+    map.insert(QModbusDataUnit::Coils, {QModbusDataUnit::Coils, L::CoilStart, L::CoilCount});
+    map.insert(QModbusDataUnit::DiscreteInputs, {QModbusDataUnit::DiscreteInputs, L::InputStart, L::InputCount});
+    map.insert(QModbusDataUnit::HoldingRegisters, {QModbusDataUnit::HoldingRegisters, L::HoldingStart, L::HoldingCount});
+    map.insert(QModbusDataUnit::InputRegisters, {QModbusDataUnit::InputRegisters, L::InputRegStart, L::InputRegCount});
+    server_.setMap(map);
+    server_.setServerAddress(1);
+    ConfigureQtDevice(server_, Port, Line);
+    // Qt's server drops what it has gathered when its event loop sees more than the inter-frame
+    // delay (2 ms at 19200 baud and above) between two reads. On a paced line a busy machine can
+    // stall the loop that long inside a frame; a wider delay keeps the tests about the protocol,
+    // not about scheduling.
+    if (Line.Paced) server_.setInterFrameDelay(50000);
+    connected_ = server_.connectDevice();
+}
+
+TQtServer::~TQtServer() { server_.disconnectDevice(); }
+
+quint16 TQtServer::Value(QModbusDataUnit::RegisterType Type, uint16_t Address) {
+    quint16 v = 0;
+    EXPECT_TRUE(server_.data(Type, Address, &v)) << "no item " << Address;
+    return v;
+}
+
+void TQtServer::Set(QModbusDataUnit::RegisterType Type, uint16_t Address, quint16 Value) {
+    EXPECT_TRUE(server_.setData(Type, Address, Value)) << "no item " << Address;
+}
+
+void TQtServer::SetDiscreteInput(uint16_t Address, bool V) { Set(QModbusDataUnit::DiscreteInputs, Address, V); }
+void TQtServer::SetInputRegister(uint16_t Address, uint16_t V) { Set(QModbusDataUnit::InputRegisters, Address, V); }
+void TQtServer::SetHoldingRegister(uint16_t Address, uint16_t V) { Set(QModbusDataUnit::HoldingRegisters, Address, V); }
+// Qt stores the value word of a single-coil write (0xFF00) as the coil's value.
+bool TQtServer::Coil(uint16_t Address) { return Value(QModbusDataUnit::Coils, Address) != 0; }
+uint16_t TQtServer::HoldingRegister(uint16_t Address) { return Value(QModbusDataUnit::HoldingRegisters, Address); }
+
 QModbusDataUnit Unit(QModbusDataUnit::RegisterType Type, int Start, const QList<quint16>& Values) {
     return QModbusDataUnit(Type, Start, Values);
 }

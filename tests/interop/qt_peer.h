@@ -8,12 +8,14 @@
 #include <QModbusDevice>
 #include <QModbusPdu>
 #include <QModbusReply>
+#include <QModbusRtuSerialServer>
 #include <QString>
 #include <functional>
 #include <string>
 
 #include "interop/line_case.h"
 #include "interop/our_side.h"
+#include "interop/peer_server.h"
 
 namespace quelvan::interop {
 
@@ -35,6 +37,28 @@ struct TQtOutcome {
 
 // Waits for Reply to finish, then deletes it. A null Reply (Qt refused to send) is a failure.
 TQtOutcome AwaitQtReply(QModbusReply* Reply);
+
+// Qt's server at address 1 with the common item layout, connected to Port.
+class TQtServer final : public IPeerServer {
+public:
+    TQtServer(const std::string& Port, const TLineCase& Line);
+    ~TQtServer();
+    bool Connected() const { return connected_; }
+    QModbusRtuSerialServer& Server() { return server_; }
+
+    void SetDiscreteInput(uint16_t Address, bool Value) override;
+    void SetInputRegister(uint16_t Address, uint16_t Value) override;
+    void SetHoldingRegister(uint16_t Address, uint16_t Value) override;
+    bool Coil(uint16_t Address) override;
+    uint16_t HoldingRegister(uint16_t Address) override;
+
+private:
+    quint16 Value(QModbusDataUnit::RegisterType Type, uint16_t Address);
+    void Set(QModbusDataUnit::RegisterType Type, uint16_t Address, quint16 Value);
+
+    QModbusRtuSerialServer server_;
+    bool connected_ = false;
+};
 
 // Values as QModbusDataUnit carries them: one word per item.
 QModbusDataUnit Unit(QModbusDataUnit::RegisterType Type, int Start, const QList<quint16>& Values);
