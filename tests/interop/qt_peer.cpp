@@ -90,7 +90,7 @@ void TQtServer::Set(QModbusDataUnit::RegisterType Type, uint16_t Address, quint1
 void TQtServer::SetDiscreteInput(uint16_t Address, bool V) { Set(QModbusDataUnit::DiscreteInputs, Address, V); }
 void TQtServer::SetInputRegister(uint16_t Address, uint16_t V) { Set(QModbusDataUnit::InputRegisters, Address, V); }
 void TQtServer::SetHoldingRegister(uint16_t Address, uint16_t V) { Set(QModbusDataUnit::HoldingRegisters, Address, V); }
-// Qt stores the value word of a single-coil write (0xFF00) as the coil's value.
+// Any non-zero value is on: Qt may keep the value word of a single-coil write (0xFF00).
 bool TQtServer::Coil(uint16_t Address) { return Value(QModbusDataUnit::Coils, Address) != 0; }
 uint16_t TQtServer::HoldingRegister(uint16_t Address) { return Value(QModbusDataUnit::HoldingRegisters, Address); }
 
