@@ -363,6 +363,54 @@ TEST_P(LifecycleTest, DestroyingTheOwnerMidTraffic) {
     EXPECT_TRUE(rig.Shown().empty());
 }
 
+// A form whose clients and servers were created before its connections, or after: the owner
+// frees them last first, so a connection may go before the components bound to it, or after
+// them. Neither side may keep a pointer to the other (the sanitizer build checks the frees).
+TEST_P(LifecycleTest, AnOwnerUnbindsItsComponentsWhateverTheirOrder) {
+    platform::TVirtualNullModem modem;
+    for (bool connectionsFirst : {true, false}) {
+        auto form = std::make_unique<platform::TComponent>(nullptr);
+        TModbusConnection* connections[2] = {};
+        TModbusClient* client = nullptr;
+        TModbusServer* server = nullptr;
+        TModbusItemMap items;
+        items.Define(ikHoldingRegister, 0, 8);
+        auto makeConnections = [&] {
+            for (int side = 0; side < 2; ++side) {
+                connections[side] = new TModbusConnection(form.get());
+                connections[side]->SetTransmissionMode(GetParam());
+                connections[side]->SetPort(modem.Port(side == 0 ? TNullModemSide::A : TNullModemSide::B));
+            }
+            connections[1]->SetConnectionMode(cmServer);
+        };
+        auto makeRoles = [&] {
+            client = new TModbusClient(form.get());
+            server = new TModbusServer(form.get());
+            items.Attach(*server);
+        };
+        if (connectionsFirst) makeConnections();
+        makeRoles();
+        if (!connectionsFirst) makeConnections();
+        client->SetConnection(connections[0]);
+        server->SetConnection(connections[1]);
+        connections[1]->Open();
+        connections[0]->Open();
+        int events = 0;
+        client->OnHoldingRegistersRead = [&](TModbusClient&, const TTransactionInfo&, uint16_t, uint16_t,
+                                             const TRegValues&) { ++events; };
+        for (int i = 0; i < 5; ++i) client->ReadHoldingRegisters(0, 2);
+        PumpUntil([&] { return events > 0; }, 5000);
+
+        form->Destroying();  // what the owner's destruction begins with
+        EXPECT_EQ(client->Connection(), nullptr);
+        EXPECT_EQ(server->Connection(), nullptr);
+        EXPECT_EQ(connections[0]->FindClient(1), nullptr);
+        EXPECT_TRUE(connections[1]->Servers().empty());
+        form.reset();
+        PumpFor(50);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, LifecycleTest, ::testing::Values(tmRTU, tmASCII),
                          [](const auto& Info) { return Info.param == tmRTU ? "RTU" : "ASCII"; });
 
