@@ -44,4 +44,12 @@ std::optional<uint64_t> TLineWitness::FindReply(const Bytes& Request, const Byte
     return std::nullopt;
 }
 
+std::string TLineWitness::Explain(const Bytes& Request, const Bytes& Reply) const {
+    for (auto it = answers_.rbegin(); it != answers_.rend(); ++it)
+        if (it->Reply == Reply) return "the server's reply to another request, " + Hex(it->Request);
+    for (auto it = answers_.rbegin(); it != answers_.rend(); ++it)
+        if (it->Request == Request) return "damaged on the way from " + Hex(it->Reply);
+    return "not sent by the server";
+}
+
 }  // namespace quelvan::test

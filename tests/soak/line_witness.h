@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <string>
 
 #include "request_mix.h"
 
@@ -39,6 +40,8 @@ public:
     // The number of the server's handling of Request that answered it with Reply (the latest,
     // if several did), or nothing when the server never sent Reply for Request.
     std::optional<uint64_t> FindReply(const Bytes& Request, const Bytes& Reply) const;
+    // Where a reply that FindReply does not know came from, in words (for the report).
+    std::string Explain(const Bytes& Request, const Bytes& Reply) const;
 
 private:
     struct TSent {

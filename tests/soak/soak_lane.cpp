@@ -490,6 +490,11 @@ bool TSoakLane::CheckOutcome(const TSoakRequest& R, const TEvent& E) {
     const std::optional<uint64_t> sequence = witness_.FindReply(R.Line, reply);
     if (!sequence) {
         ++figures_.Unauthentic;
+        if (notes_.size() < kFailuresKept)
+            notes_.push_back(std::string(options_.Mode == tmRTU ? "RTU: " : "ASCII: ") + Describe(R) +
+                             (info.Reply == rkNormalReply ? " ended normal" : " ended with an exception") +
+                             (echo_ ? " (echoing line)" : "") + " on " + Hex(reply) + ": " +
+                             witness_.Explain(R.Line, reply));
         Unknown(R);
         return false;
     }

@@ -75,6 +75,8 @@ public:
     const TSoakFigures& Figures();
     uint64_t FailureCount() const { return failureCount_; }
     const std::vector<std::string>& Failures() const { return failures_; }
+    // The first few outcomes decided by a frame the server did not send for that request.
+    const std::vector<std::string>& Notes() const { return notes_; }
     TTransmissionMode Mode() const { return options_.Mode; }
 
 private:
@@ -132,6 +134,7 @@ private:
     TSoakFigures figures_;
     uint64_t failureCount_ = 0;
     std::vector<std::string> failures_;
+    std::vector<std::string> notes_;
 };
 
 }  // namespace quelvan::test

@@ -159,6 +159,8 @@ TEST(Soak, ClientsAndServersOnAFaultyLine) {
     }
     Report("RTU", rtu);
     Report("ASCII", ascii);
+    for (auto& l : lanes)
+        for (const std::string& note : l->Notes()) std::printf("  checksum held on a damaged frame: %s\n", note.c_str());
     std::printf("soak: %.1f s\n", std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
     EXPECT_EQ(failures, 0u) << "seed " << s.Seed;
     // A leak of even one block per fiftieth transaction would pass this bound many times over.
