@@ -45,6 +45,7 @@ std::optional<uint64_t> TLineWitness::FindReply(const Bytes& Request, const Byte
 }
 
 std::string TLineWitness::Explain(const Bytes& Request, const Bytes& Reply) const {
+    if (Reply == Request) return "the request itself, echoed after the attempt it belonged to";
     for (auto it = answers_.rbegin(); it != answers_.rend(); ++it)
         if (it->Reply == Reply) return "the server's reply to another request, " + Hex(it->Request);
     for (auto it = answers_.rbegin(); it != answers_.rend(); ++it)

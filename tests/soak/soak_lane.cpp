@@ -61,6 +61,7 @@ void TSoakFigures::Add(const TSoakFigures& O) {
     Phases += O.Phases;
     EchoPhases += O.EchoPhases;
     Injections += O.Injections;
+    LateEchoes += O.LateEchoes;
     Unauthentic += O.Unauthentic;
     StrayRequests += O.StrayRequests;
     StrayWrites += O.StrayWrites;
@@ -489,7 +490,7 @@ bool TSoakLane::CheckOutcome(const TSoakRequest& R, const TEvent& E) {
         reply.erase(reply.begin(), reply.begin() + static_cast<ptrdiff_t>(R.Line.size()));
     const std::optional<uint64_t> sequence = witness_.FindReply(R.Line, reply);
     if (!sequence) {
-        ++figures_.Unauthentic;
+        ++(reply == R.Line ? figures_.LateEchoes : figures_.Unauthentic);
         if (notes_.size() < kFailuresKept)
             notes_.push_back(std::string(options_.Mode == tmRTU ? "RTU: " : "ASCII: ") + Describe(R) +
                              (info.Reply == rkNormalReply ? " ended normal" : " ended with an exception") +

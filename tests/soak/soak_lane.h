@@ -37,8 +37,11 @@ struct TSoakFigures {
     uint64_t Refused = 0;       // requests the server must refuse (exception 01 or 02)
     uint64_t NoServer = 0;      // requests to the address nobody answers
     uint64_t Phases = 0, EchoPhases = 0, Injections = 0;
-    uint64_t Unauthentic = 0;   // normal or exception outcomes decided by a frame the server
-                                // never sent for that request (damaged, yet the checksum held)
+    // Normal or exception outcomes decided by a frame the server never sent for that request:
+    // a copy of the request itself (an echo that came after the attempt it belonged to), or a
+    // damaged frame whose checksum still held.
+    uint64_t LateEchoes = 0;
+    uint64_t Unauthentic = 0;
     uint64_t StrayRequests = 0;  // requests the server handled that no client sent
     uint64_t StrayWrites = 0;    // item writes those made
     uint64_t ItemsVerified = 0;  // items read back on a clean line at the end
