@@ -25,6 +25,13 @@ bool IsBitCommand(uint8_t Command) {
            Command == mcWriteMultipleCoils;
 }
 
+void PutWord(Bytes& B, uint16_t W) {
+    B.push_back(static_cast<uint8_t>(W >> 8));
+    B.push_back(static_cast<uint8_t>(W & 0xFF));
+}
+
+}  // namespace
+
 TItemKind KindOf(uint8_t Command) {
     switch (Command) {
     case mcReadCoils:
@@ -35,13 +42,6 @@ TItemKind KindOf(uint8_t Command) {
     default: return ikHoldingRegister;
     }
 }
-
-void PutWord(Bytes& B, uint16_t W) {
-    B.push_back(static_cast<uint8_t>(W >> 8));
-    B.push_back(static_cast<uint8_t>(W & 0xFF));
-}
-
-}  // namespace
 
 bool TRequestKey::Confusable(const TRequestKey& Other) const {
     return Server == Other.Server && Command == Other.Command && (Any || Other.Any || Detail == Other.Detail);

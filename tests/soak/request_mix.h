@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "quelvan/connection_types.h"
+#include "quelvan/item_map.h"
 #include "support/frames.h"
 
 namespace quelvan::test {
@@ -48,6 +49,11 @@ struct TSoakRequest {
 };
 
 using TRequestPtr = std::shared_ptr<const TSoakRequest>;
+
+// The items a read or write command of the served set addresses (holding registers for the
+// others).
+TItemKind KindOf(uint8_t Command);
+inline bool IsRead(uint8_t Command) { return Command >= 0x01 && Command <= 0x04; }
 
 class TRequestMix {
 public:

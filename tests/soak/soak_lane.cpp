@@ -21,19 +21,6 @@ Bytes Copy(const TFrameData& D) { return Bytes(D.begin(), D.end()); }
 
 void* UserDataOf(uint32_t ID) { return reinterpret_cast<void*>(static_cast<uintptr_t>(ID) * 8 + 8); }
 
-bool IsRead(uint8_t Command) { return Command <= mcReadInputRegisters; }
-
-TItemKind KindOf(uint8_t Command) {
-    switch (Command) {
-    case mcReadCoils:
-    case mcWriteSingleCoil:
-    case mcWriteMultipleCoils: return ikCoil;
-    case mcReadDiscreteInputs: return ikDiscreteInput;
-    case mcReadInputRegisters: return ikInputRegister;
-    default: return ikHoldingRegister;
-    }
-}
-
 std::string Describe(const TSoakRequest& R) {
     char text[160];
     std::snprintf(text, sizeof text, "transaction %u (command 0x%02X to %u, start %u, count %u)", R.ID, R.Command,
