@@ -25,13 +25,18 @@ void TSerialPortDriver::PurgePort(bool Receive, bool Transmit) {
 void TSerialPortDriver::PrepareLine(const std::function<bool()>& ShouldStop) {
     PurgePort(true, true);
     if (transmissionMode_ != tmRTU) return;
-    while (!ShouldStop() && WaitForRxChar(silentIntervalMs_())) PurgePort(true, false);
+    while (!ShouldStop() && Wait(silentIntervalMs_(), true)) PurgePort(true, false);
 }
 
 bool TSerialPortDriver::WaitForRxChar(uint32_t Timeout) {
+    return Wait(Timeout, Timeout == INFINITE_WAIT || connectionMode_ == cmServer);
+}
+
+// A stoppable wait consumes the stop event; the thread then sees Terminated at its next check,
+// which was set before the event.
+bool TSerialPortDriver::Wait(uint32_t Timeout, bool Stoppable) {
     if (deviceFailed_) return false;
-    // Only an unbounded wait listens to the stop event: every other wait ends by itself.
-    const TWaitResult r = device_.WaitForData(Timeout, Timeout == INFINITE_WAIT ? &stopEvent_ : nullptr);
+    const TWaitResult r = device_.WaitForData(Timeout, Stoppable ? &stopEvent_ : nullptr);
     if (r == TWaitResult::Failed) deviceFailed_ = true;
     return r == TWaitResult::Data;
 }

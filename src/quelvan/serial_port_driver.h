@@ -23,10 +23,12 @@ public:
 
     void PurgePort(bool Receive, bool Transmit);
     // Purges both sides; in RTU then waits for one full silent interval without data.
-    // ShouldStop is checked between gaps so a babbling line cannot hold a closing thread.
+    // ShouldStop is checked between gaps so a babbling line cannot hold a closing thread, and
+    // each wait ends when the stop event is signalled, so a long interval cannot either.
     void PrepareLine(const std::function<bool()>& ShouldStop);
-    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit; such a
-    // wait also ends when the stop event is signalled).
+    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit). The
+    // wait also ends when the stop event is signalled, unless it is a bounded wait of a client
+    // (part of a transaction, which a closing connection lets finish).
     bool WaitForRxChar(uint32_t Timeout);
     // Reads everything the driver holds. False on a line error, when more bytes wait than
     // Room, or when the read is short; the input is then discarded, so the same bytes
@@ -44,6 +46,7 @@ public:
     int DeviceError() const { return device_.LastError(); }
 
 private:
+    bool Wait(uint32_t Timeout, bool Stoppable);
     bool TimedWait(uint32_t Timeout, uint32_t& Remaining);
     int32_t ReceiveRTU(uint8_t* Dest, int32_t Room, uint32_t& Remaining);
     int32_t ReceiveASCII(uint8_t* Dest, int32_t Room, uint32_t& Remaining);

@@ -19,6 +19,8 @@
 #include "quelvan/modbus_client.h"
 #include "quelvan/modbus_connection.h"
 #include "quelvan/modbus_server.h"
+#include "support/connection_fixtures.h"
+#include "support/frames.h"
 #include "support/pump.h"
 
 namespace quelvan {
@@ -408,6 +410,39 @@ TEST_P(LifecycleTest, AnOwnerUnbindsItsComponentsWhateverTheirOrder) {
         EXPECT_TRUE(connections[1]->Servers().empty());
         form.reset();
         PumpFor(50);
+    }
+}
+
+// Closing must not wait out an end-of-frame gap, however long the configured one is: not the
+// quiet period a starting thread waits for, nor the gap that ends a request a server is
+// receiving. (A client's transaction in progress is different: closing lets it finish.)
+TEST_P(LifecycleTest, ClosingDoesNotWaitOutAVeryLongSilentInterval) {
+    for (TConnectionMode role : {cmClient, cmServer}) {
+        TModbusConnection connection;
+        auto line = test::UseFakeLine(connection);
+        connection.SetTransmissionMode(GetParam());
+        connection.SetConnectionMode(role);
+        connection.SetSilentInterval(500000000);  // days, in either mode
+        connection.Open();
+        // The thread waits for a quiet line first (RTU), or for the start of a request (ASCII
+        // server); an ASCII client waits for transactions only.
+        // The fake line counts calls without telling the main thread: look every few ms.
+        auto waitsFor = [&](uint32_t Calls) {
+            for (int i = 0; i < 1500; ++i)
+                if (PumpUntil([&] { return line->Calls(platform::TFakeOp::WaitForData) >= Calls; }, 10)) return true;
+            return false;
+        };
+        if (GetParam() == tmRTU || role == cmServer) {
+            ASSERT_TRUE(waitsFor(1));
+        }
+        if (role == cmServer) {
+            // RTU: the bytes end the quiet period, which starts again; ASCII: a request has
+            // begun and its next character is awaited.
+            line->QueueReceive(GetParam() == tmRTU ? test::Bytes{1, 3} : test::Bytes{':', '0'});
+            ASSERT_TRUE(waitsFor(2));
+        }
+        connection.Close();  // would hang for days
+        EXPECT_FALSE(connection.Active());
     }
 }
 
