@@ -35,6 +35,8 @@ TComponent::~TComponent() {
     NotifyFreeNotifies();
     // Each child leaves components_ from its own destructor.
     while (!components_.empty()) delete components_.back();
+    // Only now do the links go: until here a partner that died first still told this one.
+    UnlinkFreeNotifies();
     if (owner_) owner_->RemoveComponent(this);
 }
 
@@ -61,14 +63,32 @@ void TComponent::Destroying() {
     NotifyFreeNotifies();
 }
 
+// Tells each partner once that this component is going, but keeps the links: an owner marks
+// all its components at once, so a partner told here may still be destroyed before this
+// component, and must then tell it (a client must not keep a pointer to a connection that
+// died first).
 void TComponent::NotifyFreeNotifies() {
-    // A partner's Notification may add or remove links, so take one at a time.
+    // A partner's Notification may add or remove links, so look again after each.
+    for (;;) {
+        auto untold = std::find_if(freeNotifies_.begin(), freeNotifies_.end(), [this](TComponent* c) {
+            return std::find(told_.begin(), told_.end(), c) == told_.end();
+        });
+        if (untold == freeNotifies_.end()) return;
+        TComponent* partner = *untold;
+        told_.push_back(partner);
+        partner->Notification(this, opRemove);
+    }
+}
+
+void TComponent::UnlinkFreeNotifies() {
+    NotifyFreeNotifies();
     while (!freeNotifies_.empty()) {
         TComponent* partner = freeNotifies_.back();
         freeNotifies_.pop_back();
         Erase(partner->freeNotifies_, this);
-        partner->Notification(this, opRemove);
+        Erase(partner->told_, this);
     }
+    told_.clear();
 }
 
 TComponent* TComponent::Components(int Index) const {
@@ -95,7 +115,9 @@ void TComponent::FreeNotification(TComponent* Target) {
 void TComponent::RemoveFreeNotification(TComponent* Target) {
     if (!Target) return;
     Erase(freeNotifies_, Target);
+    Erase(told_, Target);
     Erase(Target->freeNotifies_, this);
+    Erase(Target->told_, this);
 }
 
 void TComponent::Loaded() { EndLoading(); }

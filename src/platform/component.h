@@ -8,7 +8,10 @@
 // FreeNotification(Target) asks Target to call this->Notification(Target, opRemove) when
 // Target is destroyed, so references to it can be cleared. The link is mutual, as in the
 // classic component model: whichever of the two dies first notifies the other with opRemove
-// and unregisters itself, so no side is ever left with a dangling link.
+// and unregisters itself, so no side is ever left with a dangling link. The notice goes out
+// once, when a component starts dying (see Destroying), but the link lasts until it is
+// freed: when an owner destroys its components, all are told of each other's end first, and
+// each still hears of a partner that is freed before it.
 //
 // Owned components are created with new: the owner deletes them. Notification must not raise
 // (it is called from destructors).
@@ -107,12 +110,14 @@ private:
     void InsertComponent(TComponent* C);
     void RemoveComponent(TComponent* C);
     void NotifyFreeNotifies();
+    void UnlinkFreeNotifies();
 
     TComponent* owner_ = nullptr;
     std::string name_;
     TComponentState state_;
     std::vector<TComponent*> components_;      // owned, creation order
     std::vector<TComponent*> freeNotifies_;    // mutual free-notification links
+    std::vector<TComponent*> told_;            // partners already told this one is going
     std::map<std::string, std::string> eventHandlerNames_;
 };
 

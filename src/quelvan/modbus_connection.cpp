@@ -317,6 +317,14 @@ void RemoveItem(std::vector<T*>& List, T* Item) {
 }
 }  // namespace
 
+void TModbusConnection::Notification(platform::TComponent* AComponent, platform::TOperation Operation) {
+    TComponent::Notification(AComponent, Operation);
+    if (Operation != platform::opRemove) return;
+    // Pointers are only compared: the component may be no more than its TComponent part.
+    std::erase_if(clients_, [AComponent](TModbusClient* c) { return static_cast<TComponent*>(c) == AComponent; });
+    std::erase_if(servers_, [AComponent](TModbusServer* s) { return static_cast<TComponent*>(s) == AComponent; });
+}
+
 void TModbusConnection::AddClient(TModbusClient* Client) { AddUnique(clients_, Client); }
 void TModbusConnection::RemoveClient(TModbusClient* Client) { RemoveItem(clients_, Client); }
 void TModbusConnection::AddServer(TModbusServer* Server) { AddUnique(servers_, Server); }

@@ -140,6 +140,9 @@ public:
 
 protected:
     void Loaded() override;
+    // A bound client or server that is going leaves the lists, whichever order an owner
+    // destroys them in.
+    void Notification(platform::TComponent* AComponent, platform::TOperation Operation) override;
     virtual void DoAfterClose();
     virtual void DoAfterOpen();
     virtual void DoBeforeClose();

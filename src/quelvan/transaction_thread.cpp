@@ -160,6 +160,9 @@ void TTransactionThread::ProcessTransaction(std::unique_ptr<TModbusTransaction> 
         CheckDevice();
         platform::TThread::Sleep(connection_.RefetchDelay());
         if (info.Reply == rkExceptionReply || info.Reply == rkNormalReply) break;
+        // A vanished device fails every attempt at once: more attempts would only spin the
+        // CPU, and keep a closing connection waiting, until MaxRetries are used up.
+        if (driver_.DeviceFailed()) break;
         if (info.Attempts >= connection_.MaxRetries()) break;
     }
     if (info.ServerAddress != 0) PostTransactionDone(window_, std::move(T));

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -172,6 +174,22 @@ TEST(FreeNotification, OwnerDestructionMarksOwnedComponentsDestroyingBeforeNotif
     // already marked and still whole.
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "Watcher: remove Child dying whole");
+}
+
+// An owner tells all its components of their end at once, then frees them last first: each
+// of two partners must still hear of the other, or the one freed second keeps a pointer to
+// the first (a client created before its connection would unbind from a freed connection).
+TEST(FreeNotification, PartnersUnderOneOwnerHearOfEachOtherOnce) {
+    Log log;
+    auto* owner = new TProbe(nullptr, "Owner", log);
+    auto* first = new TProbe(owner, "First", log);
+    auto* second = new TProbe(owner, "Second", log);
+    first->FreeNotification(second);
+    log.clear();
+    delete owner;
+    EXPECT_EQ(std::count(log.begin(), log.end(), "First: remove Second dying whole"), 1);
+    EXPECT_EQ(std::count(log.begin(), log.end(), "Second: remove First dying whole"), 1);
+    EXPECT_EQ(log.back(), "destroy First (owner dying)");
 }
 
 TEST(ComponentState, DesigningPropagatesToOwnedAndNewComponents) {
