@@ -34,6 +34,8 @@ struct TOptions {
     double IdleSeconds = 10;
     int QueueCount = 100000;
     int Outstanding = 2;
+    size_t Samples = 0;  // fixed sample count (0: by time budget)
+    bool Throughput = true;
 };
 
 const char* kUsage =
@@ -46,7 +48,10 @@ const char* kUsage =
     "  --scale F         multiply every time budget by F (default 1)\n"
     "  --idle-seconds S  length of each idle measurement (default 10)\n"
     "  --queue N         transactions queued for the memory figure (default 100000)\n"
-    "  --outstanding N   transactions kept queued for throughput (default 2)\n";
+    "  --outstanding N   transactions kept queued for throughput (default 2)\n"
+    "  --samples N       exactly N transactions per latency figure, whatever the time\n"
+    "  --no-throughput   skip the throughput figure (with --samples: a fixed transaction count\n"
+    "                    per cell, for profiling)\n";
 
 std::vector<std::string> Split(const std::string& Text) {
     std::vector<std::string> out;
@@ -97,6 +102,10 @@ TOptions Parse(int argc, char** argv) {
             o.QueueCount = std::stoi(value());
         } else if (a == "--outstanding") {
             o.Outstanding = std::stoi(value());
+        } else if (a == "--samples") {
+            o.Samples = static_cast<size_t>(std::stoul(value()));
+        } else if (a == "--no-throughput") {
+            o.Throughput = false;
         } else {
             throw std::runtime_error("unknown option " + a + "\n" + kUsage);
         }
@@ -155,8 +164,9 @@ TCell RunCell(TChildProcess& Server, const std::string& Port, const TLine& Line,
     TCell c;
     c.Line = Line;
     c.Work = W;
-    const TBudget latency{5, 200, 3.5 * O.Scale};
-    const TBudget throughput{3, 200, 1.0 * O.Scale};
+    TBudget latency{5, 200, 3.5 * O.Scale};
+    TBudget throughput{3, 200, 1.0 * O.Scale};
+    if (O.Samples > 0) latency = throughput = TBudget{O.Samples, O.Samples, 1e9};
     {
         TQuelvanClientBench q(Port, Line);
         if (!q.Ping()) throw std::runtime_error("the server does not answer on " + Line.Label());
@@ -174,7 +184,7 @@ TCell RunCell(TChildProcess& Server, const std::string& Port, const TLine& Line,
         c.ClientCpuUs = cpu.TotalMs() * 1e3 / n;
         c.ServerCpuUs = (server1 - server0) * 1e3 / n;
         c.ClientSwitches = static_cast<double>(cpu.VoluntarySwitches) / n;
-        c.ThroughputTps = q.Throughput(W, throughput, O.Outstanding, c.ThroughputFailures);
+        if (O.Throughput) c.ThroughputTps = q.Throughput(W, throughput, O.Outstanding, c.ThroughputFailures);
     }
     if (O.Libmodbus && HaveLibmodbus() && Line.Mode == tmRTU) {
         TLibmodbusClientBench m(Port, Line);
