@@ -5,4 +5,4 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build -DQUELVAN_BUILD_TESTS=ON
-exec build/examples/read_registers "$@"
+exec build/tools/quelvan simulate "$@"

@@ -4,11 +4,12 @@
 
 namespace quelvan {
 
-void TAsciiFrameScanner::Scan(uint8_t* Dest, int32_t& Total, int32_t Length) {
+int32_t TAsciiFrameScanner::Scan(uint8_t* Dest, int32_t& Total, int32_t Length) {
     uint8_t* chunk = Dest + Total;
     int32_t frameStart = -1;  // offset in the chunk of a frame started in it
     int32_t count = 0;        // frame characters found in this chunk
-    for (int32_t i = 0; i < Length && state_ != Complete; ++i) {
+    int32_t i = 0;
+    for (; i < Length && state_ != Complete; ++i) {
         const uint8_t c = chunk[i];
         if (c == ':') {
             state_ = InFrame;
@@ -42,6 +43,7 @@ void TAsciiFrameScanner::Scan(uint8_t* Dest, int32_t& Total, int32_t Length) {
     } else {
         Total += count;
     }
+    return i;
 }
 
 }  // namespace quelvan

@@ -22,9 +22,11 @@ public:
     TState State() const { return state_; }
     void Reset() { state_ = WaitingForColon; }
 
-    // Scans the Length bytes at Dest + Total; updates Total. Stops after the LF that
-    // completes a frame (the rest of the chunk is dropped).
-    void Scan(uint8_t* Dest, int32_t& Total, int32_t Length);
+    // Scans the Length bytes at Dest + Total (the chunk); updates Total. Stops after the LF
+    // that completes a frame and returns how many bytes of the chunk were scanned. The bytes
+    // after them (the start of the next frame, when two arrive in one read) are left where
+    // they were in the chunk, for the caller to keep.
+    int32_t Scan(uint8_t* Dest, int32_t& Total, int32_t Length);
 
 private:
     TState state_ = WaitingForColon;

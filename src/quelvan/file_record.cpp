@@ -1,5 +1,7 @@
 #include "quelvan/file_record.h"
 
+#include <algorithm>
+
 #include "quelvan/errors.h"
 
 namespace quelvan {
@@ -58,6 +60,25 @@ TModbusFileRecord& TModbusFileRecordList::Items(int32_t Index) {
 const TModbusFileRecord& TModbusFileRecordList::Items(int32_t Index) const {
     CheckIndex(Index);
     return *records_[static_cast<size_t>(Index)];
+}
+
+namespace {
+// The largest PDU (command byte and data) any frame carries.
+constexpr int32_t MaxPDUSize = 253;
+}  // namespace
+
+// A file-record request must fit a frame with its byte count in one byte; so must the reply of
+// a read, or no server could answer it.
+void ValidateFileRecordList(const TModbusFileRecordList& List, bool Write) {
+    if (List.Count() == 0) RaiseError(msgFileRecordListEmpty);
+    int32_t requestBytes = 0, replyBytes = 0;
+    for (int32_t i = 0; i < List.Count(); ++i) {
+        const int32_t regs = List.Items(i).RegCount();
+        requestBytes += Write ? 7 + 2 * regs : 7;
+        replyBytes += 2 + 2 * regs;
+    }
+    const int32_t worst = Write ? requestBytes : std::max(requestBytes, replyBytes);
+    if (worst > 255 || 2 + worst > MaxPDUSize) RaiseErrorFmt(msgFileRecordTooLarge, {2 + worst, MaxPDUSize});
 }
 
 }  // namespace quelvan

@@ -60,4 +60,10 @@ private:
     std::vector<std::unique_ptr<TModbusFileRecord>> records_;
 };
 
+// The checks the client's file-record calls make before anything is queued, for callers that
+// validate a list ahead of time: an empty list raises "The file record list is empty"; a list
+// whose request (or, for a read, whose reply) would not fit a frame raises "The file record
+// request does not fit in a frame (%d bytes of PDU, at most %d)".
+void ValidateFileRecordList(const TModbusFileRecordList& List, bool Write);
+
 }  // namespace quelvan

@@ -104,28 +104,9 @@ uint32_t TModbusClient::WriteMultipleRegisters(uint16_t StartReg, const TRegValu
                  UserData);
 }
 
-namespace {
-// The largest PDU (command byte and data) any frame carries.
-constexpr int32_t MaxPDUSize = 253;
-
-// A file-record request must fit a frame with its byte count in one byte; so must the reply
-// of a read, or no server could answer it.
-void CheckFileRecordSize(const TModbusFileRecordList& List, bool Write) {
-    if (List.Count() == 0) RaiseError(msgFileRecordListEmpty);
-    int32_t requestBytes = 0, replyBytes = 0;
-    for (int32_t i = 0; i < List.Count(); ++i) {
-        const int32_t regs = List.Items(i).RegCount();
-        requestBytes += Write ? 7 + 2 * regs : 7;
-        replyBytes += 2 + 2 * regs;
-    }
-    const int32_t worst = Write ? requestBytes : std::max(requestBytes, replyBytes);
-    if (worst > 255 || 2 + worst > MaxPDUSize) RaiseErrorFmt(msgFileRecordTooLarge, {2 + worst, MaxPDUSize});
-}
-}  // namespace
-
 uint32_t TModbusClient::ReadFileRecord(const TModbusFileRecordList& FileRecList, void* UserData) {
     CheckConnection();
-    CheckFileRecordSize(FileRecList, false);
+    ValidateFileRecordList(FileRecList, false);
     return Queue(
         [&](TModbusBuffer& B) {
             B.WriteByte(mcReadFileRecord);
@@ -143,7 +124,7 @@ uint32_t TModbusClient::ReadFileRecord(const TModbusFileRecordList& FileRecList,
 
 uint32_t TModbusClient::WriteFileRecord(const TModbusFileRecordList& FileRecList, void* UserData) {
     CheckConnection();
-    CheckFileRecordSize(FileRecList, true);
+    ValidateFileRecordList(FileRecList, true);
     return Queue(
         [&](TModbusBuffer& B) {
             int32_t bytes = 0;

@@ -1,5 +1,7 @@
 #include "quelvan/serial_port_driver.h"
 
+#include <algorithm>
+
 #include "platform/thread.h"
 #include "quelvan/ascii_frame_scanner.h"
 
@@ -19,20 +21,27 @@ TSerialPortDriver::TSerialPortDriver(platform::ISerialDevice& Device, platform::
       silentIntervalMs_(std::move(SilentIntervalMs)) {}
 
 void TSerialPortDriver::PurgePort(bool Receive, bool Transmit) {
+    if (Receive) carried_.clear();
     if (Receive || Transmit) device_.Purge(Receive, Transmit);
 }
 
 void TSerialPortDriver::PrepareLine(const std::function<bool()>& ShouldStop) {
     PurgePort(true, true);
     if (transmissionMode_ != tmRTU) return;
-    while (!ShouldStop() && WaitForRxChar(silentIntervalMs_())) PurgePort(true, false);
+    while (!ShouldStop() && WaitForRxChar(silentIntervalMs_(), true)) PurgePort(true, false);
 }
 
-bool TSerialPortDriver::WaitForRxChar(uint32_t Timeout) {
+bool TSerialPortDriver::WaitForRxChar(uint32_t Timeout, bool Interruptible) {
     if (deviceFailed_) return false;
-    // Only an unbounded wait listens to the stop event: every other wait ends by itself.
-    const TWaitResult r = device_.WaitForData(Timeout, Timeout == INFINITE_WAIT ? &stopEvent_ : nullptr);
+    // Closing must not wait for a wait that can last long: an unbounded one, any wait of a
+    // server, or one outside a transaction. A client's bounded waits inside a transaction
+    // run to their end, so the transaction in progress finishes as it would have.
+    const bool stoppable = Interruptible || Timeout == INFINITE_WAIT || connectionMode_ == cmServer;
+    const TWaitResult r = device_.WaitForData(Timeout, stoppable ? &stopEvent_ : nullptr);
     if (r == TWaitResult::Failed) deviceFailed_ = true;
+    // The connection is closing: keep the signal, so every later stoppable wait of this
+    // thread (the next attempt of a transaction, say) ends at once too.
+    if (r == TWaitResult::Stopped) stopEvent_.SetEvent();
     return r == TWaitResult::Data;
 }
 
@@ -75,6 +84,8 @@ bool TSerialPortDriver::TimedWait(uint32_t Timeout, uint32_t& Remaining) {
         if (!got) Remaining = 0;
         return got;
     }
+    // A wait never outlasts the budget (a silent interval longer than the budget would).
+    if (Timeout > Remaining) Timeout = Remaining;
     const uint32_t start = platform::GetTickCount();
     const bool got = WaitForRxChar(Timeout);
     const uint32_t spent = platform::GetTickCount() - start;  // wraps correctly
@@ -107,13 +118,26 @@ int32_t TSerialPortDriver::ReceiveRTU(uint8_t* Dest, int32_t Room, uint32_t& Rem
 int32_t TSerialPortDriver::ReceiveASCII(uint8_t* Dest, int32_t Room, uint32_t& Remaining) {
     TAsciiFrameScanner scanner;
     int32_t total = 0;
+    // Scans Count bytes at Dest + total; keeps what follows a completed frame.
+    auto scan = [&](int32_t count) {
+        uint8_t* chunk = Dest + total;
+        const int32_t scanned = scanner.Scan(Dest, total, count);
+        carried_.assign(chunk + scanned, chunk + count);
+    };
     auto readAndScan = [&](uint32_t timeout) {
         if (!TimedWait(timeout, Remaining)) return false;
         int32_t count = 0;
         if (!ReadAvailable(Dest + total, Room - total, count)) return false;
-        scanner.Scan(Dest, total, count);
+        scan(count);
         return true;
     };
+    // Bytes that arrived with the previous frame come first (an echo and the start of the
+    // reply in one read, say); dropping them would lose that frame.
+    if (!carried_.empty()) {
+        const auto count = static_cast<int32_t>(std::min<size_t>(carried_.size(), static_cast<size_t>(Room)));
+        std::copy(carried_.begin(), carried_.begin() + count, Dest);
+        scan(count);
+    }
     // Waiting for ':' may take the whole budget; inside a frame the gap between characters
     // may not exceed the silent interval.
     while (scanner.State() == TAsciiFrameScanner::WaitingForColon && Remaining > 0)

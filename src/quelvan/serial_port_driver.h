@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/serial_device.h"
 #include "platform/sync.h"
@@ -25,9 +26,9 @@ public:
     // Purges both sides; in RTU then waits for one full silent interval without data.
     // ShouldStop is checked between gaps so a babbling line cannot hold a closing thread.
     void PrepareLine(const std::function<bool()>& ShouldStop);
-    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit; such a
-    // wait also ends when the stop event is signalled).
-    bool WaitForRxChar(uint32_t Timeout);
+    // True when received data is present within Timeout ms (INFINITE_WAIT: no limit). The
+    // stop event ends an unbounded wait, every wait in server mode, and an Interruptible one.
+    bool WaitForRxChar(uint32_t Timeout, bool Interruptible = false);
     // Reads everything the driver holds. False on a line error, when more bytes wait than
     // Room, or when the read is short; the input is then discarded, so the same bytes
     // cannot fail the next receive again.
@@ -54,6 +55,8 @@ private:
     TConnectionMode connectionMode_;
     std::function<uint32_t()> silentIntervalMs_;
     std::atomic<bool> deviceFailed_{false};
+    // ASCII: bytes read after the LF of the last frame, scanned first by the next receive.
+    std::vector<uint8_t> carried_;
 };
 
 }  // namespace quelvan

@@ -118,12 +118,21 @@ TEST_F(DriverTest, AsciiFrameAbandonedAcrossChunksEndsTheReceive) {
     EXPECT_EQ(Receive(), good);
 }
 
-TEST_F(DriverTest, AsciiBytesAfterTheLineFeedAreDropped) {
+// Two frames in one read: the second is kept for the next receive, unless the input is
+// purged in between.
+TEST_F(DriverTest, AsciiBytesAfterTheLineFeedStartTheNextReceive) {
     Make(tmASCII);
-    Bytes chunk = test::Ascii({0x01, 0x03, 0x00});
-    chunk.push_back('z');
+    const Bytes first = test::Ascii({0x01, 0x03, 0x00}), second = test::Ascii({0x01, 0x03, 0x02, 0x00, 0x07});
+    Bytes chunk = first;
+    chunk.insert(chunk.end(), second.begin(), second.end());
     line->QueueReceive(chunk);
-    EXPECT_EQ(Receive(), test::Ascii({0x01, 0x03, 0x00}));
+    EXPECT_EQ(Receive(), first);
+    EXPECT_EQ(Receive(), second);
+
+    line->QueueReceive(chunk);
+    EXPECT_EQ(Receive(), first);
+    driver->PurgePort(true, false);
+    EXPECT_TRUE(Receive(60).empty());
 }
 
 TEST_F(DriverTest, AsciiGapInsideAFrameLongerThanTheSilentIntervalDropsIt) {
