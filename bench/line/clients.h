@@ -12,12 +12,22 @@
 
 namespace quelvan::bench {
 
+inline double MsBetween(std::chrono::steady_clock::time_point A, std::chrono::steady_clock::time_point B) {
+    return std::chrono::duration<double, std::milli>(B - A).count();
+}
+
 // How long a measurement runs: until MaxSamples, or until MaxSeconds have passed with at
 // least MinSamples taken.
 struct TBudget {
     size_t MinSamples;
     size_t MaxSamples;
     double MaxSeconds;
+
+    // Whether another sample is due, Taken samples after Start.
+    bool WantsMore(size_t Taken, std::chrono::steady_clock::time_point Start) const {
+        const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - Start;
+        return Taken < MaxSamples && (Taken < MinSamples || spent.count() < MaxSeconds);
+    }
 };
 
 struct TLatencyRun {

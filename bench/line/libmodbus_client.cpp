@@ -1,6 +1,8 @@
 // The libmodbus side of clients.h. libmodbus is RTU only here and detects the end of a reply
 // by its length (it knows from the function code how many bytes follow), not by a silent gap.
 
+#include <cerrno>
+#include <cstdio>
 #include <stdexcept>
 
 #include "clients.h"
@@ -13,9 +15,6 @@ namespace quelvan::bench {
 
 namespace {
 using Clock = std::chrono::steady_clock;
-double MsBetween(Clock::time_point A, Clock::time_point B) {
-    return std::chrono::duration<double, std::milli>(B - A).count();
-}
 }  // namespace
 
 #ifdef QUELVAN_BENCH_LIBMODBUS
@@ -65,12 +64,14 @@ bool TLibmodbusClientBench::WarmUp(TWorkload W, int Count) {
 TLatencyRun TLibmodbusClientBench::Latency(TWorkload W, const TBudget& Budget) {
     TLatencyRun run;
     const Clock::time_point start = Clock::now();
-    while (run.SamplesMs.size() < Budget.MaxSamples &&
-           (run.SamplesMs.size() < Budget.MinSamples || MsBetween(start, Clock::now()) < Budget.MaxSeconds * 1e3)) {
+    while (Budget.WantsMore(run.SamplesMs.size(), start)) {
         const Clock::time_point t0 = Clock::now();
         const bool ok = impl_->RunOne(W);
         run.SamplesMs.push_back(MsBetween(t0, Clock::now()));
-        if (!ok) ++run.Failures;
+        if (!ok) {
+            ++run.Failures;
+            std::fprintf(stderr, "  libmodbus %s: %s\n", WorkloadName(W), modbus_strerror(errno));
+        }
     }
     return run;
 }

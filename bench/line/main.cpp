@@ -134,31 +134,52 @@ void Progress(const std::string& Text) {
     std::fflush(stderr);
 }
 
-// One workload on one line, for both clients.
-struct TCell {
-    TLine Line{tmRTU, 0};
-    TWorkload Work = TWorkload::Read1;
-    double GapsMs = 0;       // silent intervals a Quelvan transaction must wait
-    double MinimumMs = 0;    // physical minimum for a Quelvan client
-    TSummary Quelvan;
-    int QuelvanFailures = 0;
-    double ThroughputTps = 0;
-    int ThroughputFailures = 0;
-    double ClientCpuUs = 0, ServerCpuUs = 0;  // per transaction
-    double ClientSwitches = 0;                // voluntary context switches per transaction
-    bool HaveLib = false;
-    double LibMinimumMs = 0;  // libmodbus waits for no gap of its own
-    TSummary Lib;
-    int LibFailures = 0;
-    double LibClientCpuUs = 0, LibServerCpuUs = 0;
-};
-
 double ServerCpuMs(TChildProcess& Server) {
     std::istringstream in(Server.Call("cpu"));
     double ms = 0;
     in >> ms;
     return ms;
 }
+
+// One latency figure of either client, with the CPU both processes spent on it.
+struct TMeasured {
+    TSummary Latency;
+    int Failures = 0;
+    double ClientCpuUs = 0, ServerCpuUs = 0;  // per transaction
+    double ClientSwitches = 0;                // voluntary context switches per transaction
+};
+
+template <typename TClient>
+TMeasured Measure(TChildProcess& Server, TClient& Client, TWorkload W, const TBudget& Budget) {
+    Client.WarmUp(W, 2);
+    const TCpuTimes cpu0 = ProcessCpuTimes();
+    const double server0 = ServerCpuMs(Server);
+    const TLatencyRun run = Client.Latency(W, Budget);
+    const double server1 = ServerCpuMs(Server);
+    const TCpuTimes cpu = ProcessCpuTimes() - cpu0;
+    const double n = static_cast<double>(std::max<size_t>(run.SamplesMs.size(), 1));
+    TMeasured m;
+    m.Latency = Summarize(run.SamplesMs);
+    m.Failures = run.Failures;
+    m.ClientCpuUs = cpu.TotalMs() * 1e3 / n;
+    m.ServerCpuUs = (server1 - server0) * 1e3 / n;
+    m.ClientSwitches = static_cast<double>(cpu.VoluntarySwitches) / n;
+    return m;
+}
+
+// One workload on one line, for both clients.
+struct TCell {
+    TLine Line{tmRTU, 0};
+    TWorkload Work = TWorkload::Read1;
+    double GapsMs = 0;     // silent intervals a Quelvan transaction must wait
+    double MinimumMs = 0;  // physical minimum for a Quelvan client
+    TMeasured Quelvan;
+    double ThroughputTps = 0;
+    int ThroughputFailures = 0;
+    bool HaveLib = false;
+    double LibMinimumMs = 0;  // libmodbus waits for no gap of its own
+    TMeasured Lib;
+};
 
 TCell RunCell(TChildProcess& Server, const std::string& Port, const TLine& Line, TWorkload W, const TOptions& O) {
     TCell c;
@@ -172,35 +193,14 @@ TCell RunCell(TChildProcess& Server, const std::string& Port, const TLine& Line,
         if (!q.Ping()) throw std::runtime_error("the server does not answer on " + Line.Label());
         c.GapsMs = Line.Mode == tmRTU ? 2.0 * q.SilentIntervalMs() : 0.0;
         c.MinimumMs = MinimumMs(Line, W, c.GapsMs);
-        q.WarmUp(W, 2);
-        const TCpuTimes cpu0 = ProcessCpuTimes();
-        const double server0 = ServerCpuMs(Server);
-        const TLatencyRun run = q.Latency(W, latency);
-        const double server1 = ServerCpuMs(Server);
-        const TCpuTimes cpu = ProcessCpuTimes() - cpu0;
-        c.Quelvan = Summarize(run.SamplesMs);
-        c.QuelvanFailures = run.Failures;
-        const double n = static_cast<double>(std::max<size_t>(run.SamplesMs.size(), 1));
-        c.ClientCpuUs = cpu.TotalMs() * 1e3 / n;
-        c.ServerCpuUs = (server1 - server0) * 1e3 / n;
-        c.ClientSwitches = static_cast<double>(cpu.VoluntarySwitches) / n;
+        c.Quelvan = Measure(Server, q, W, latency);
         if (O.Throughput) c.ThroughputTps = q.Throughput(W, throughput, O.Outstanding, c.ThroughputFailures);
     }
     if (O.Libmodbus && HaveLibmodbus() && Line.Mode == tmRTU) {
         TLibmodbusClientBench m(Port, Line);
         c.HaveLib = true;
         c.LibMinimumMs = MinimumMs(Line, W, c.GapsMs / 2);
-        m.WarmUp(W, 2);
-        const TCpuTimes cpu0 = ProcessCpuTimes();
-        const double server0 = ServerCpuMs(Server);
-        const TLatencyRun run = m.Latency(W, latency);
-        const double server1 = ServerCpuMs(Server);
-        const TCpuTimes cpu = ProcessCpuTimes() - cpu0;
-        c.Lib = Summarize(run.SamplesMs);
-        c.LibFailures = run.Failures;
-        const double n = static_cast<double>(std::max<size_t>(run.SamplesMs.size(), 1));
-        c.LibClientCpuUs = cpu.TotalMs() * 1e3 / n;
-        c.LibServerCpuUs = (server1 - server0) * 1e3 / n;
+        c.Lib = Measure(Server, m, W, latency);
     }
     return c;
 }
@@ -217,9 +217,9 @@ void PrintLatency(const std::vector<TCell>& Cells) {
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     for (const TCell& c : Cells)
         std::printf("| %s | %s | %s | %.2f | %.2f | %.2f | %.3f | %zu | %.1f | %d |\n", c.Line.Label().c_str(),
-                    WorkloadName(c.Work), FramesText(c).c_str(), c.MinimumMs, c.Quelvan.Median, c.Quelvan.P99,
-                    c.Quelvan.Median - c.MinimumMs, c.Quelvan.Count, c.ThroughputTps,
-                    c.QuelvanFailures + c.ThroughputFailures);
+                    WorkloadName(c.Work), FramesText(c).c_str(), c.MinimumMs, c.Quelvan.Latency.Median,
+                    c.Quelvan.Latency.P99, c.Quelvan.Latency.Median - c.MinimumMs, c.Quelvan.Latency.Count,
+                    c.ThroughputTps, c.Quelvan.Failures + c.ThroughputFailures);
 }
 
 void PrintCpu(const std::vector<TCell>& Cells) {
@@ -228,10 +228,11 @@ void PrintCpu(const std::vector<TCell>& Cells) {
                 "libmodbus client us | server us (libmodbus client) |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     for (const TCell& c : Cells) {
-        const std::string lib = c.HaveLib ? Fmt("%.0f", c.LibClientCpuUs) : "-";
-        const std::string libServer = c.HaveLib ? Fmt("%.0f", c.LibServerCpuUs) : "-";
+        const std::string lib = c.HaveLib ? Fmt("%.0f", c.Lib.ClientCpuUs) : "-";
+        const std::string libServer = c.HaveLib ? Fmt("%.0f", c.Lib.ServerCpuUs) : "-";
         std::printf("| %s | %s | %.0f | %.0f | %.1f | %s | %s |\n", c.Line.Label().c_str(), WorkloadName(c.Work),
-                    c.ClientCpuUs, c.ServerCpuUs, c.ClientSwitches, lib.c_str(), libServer.c_str());
+                    c.Quelvan.ClientCpuUs, c.Quelvan.ServerCpuUs, c.Quelvan.ClientSwitches, lib.c_str(),
+                    libServer.c_str());
     }
 }
 
@@ -246,8 +247,9 @@ void PrintLibmodbus(const std::vector<TCell>& Cells) {
     for (const TCell& c : Cells) {
         if (!c.HaveLib) continue;
         std::printf("| %s | %s | %.2f | %.2f | %.2f | %zu | %d | %.2f | %.3f |\n", c.Line.Label().c_str(),
-                    WorkloadName(c.Work), c.LibMinimumMs, c.Lib.Median, c.Lib.P99, c.Lib.Count, c.LibFailures,
-                    c.Quelvan.Median, c.Quelvan.Median > 0 ? c.Lib.Median / c.Quelvan.Median : 0.0);
+                    WorkloadName(c.Work), c.LibMinimumMs, c.Lib.Latency.Median, c.Lib.Latency.P99, c.Lib.Latency.Count,
+                    c.Lib.Failures, c.Quelvan.Latency.Median,
+                    c.Quelvan.Latency.Median > 0 ? c.Lib.Latency.Median / c.Quelvan.Latency.Median : 0.0);
     }
 }
 

@@ -1,5 +1,6 @@
 // The Quelvan side of clients.h.
 
+#include <cstdio>
 #include <functional>
 
 #include "clients.h"
@@ -12,8 +13,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double MsBetween(Clock::time_point A, Clock::time_point B) {
-    return std::chrono::duration<double, std::milli>(B - A).count();
+
+// A transaction without a normal reply, on stderr: which outcome, so that a failure can be
+// told from a slow line.
+void ReportFailure(const char* Phase, TWorkload W, const TTransactionInfo& Info) {
+    static const char* const kinds[] = {"no reply", "unmatched reply", "exception reply", "normal reply"};
+    std::fprintf(stderr, "  %s %s: transaction %u ended with %s (exception code %u)\n", Phase, WorkloadName(W),
+                 Info.ID, kinds[Info.Reply & 3], Info.RawExceptionCode);
 }
 
 // No transaction may take longer than this, whatever the line: a lost one is a failure.
@@ -37,13 +43,15 @@ struct TQuelvanClientBench::Impl {
         return 0;
     }
 
-    // One transaction, waited for; its latency, or a negative value when it was lost.
-    double RunOne(TWorkload W, bool& Normal) {
+    // One transaction, waited for; its latency, or a negative value when it was lost. A
+    // failure is reported under Phase unless it is null.
+    double RunOne(TWorkload W, bool& Normal, const char* Phase) {
         bool done = false;
         Clock::time_point end{};
         OnOutcome = [&](const TTransactionInfo& Info) {
             end = Clock::now();
             Normal = Info.Reply == rkNormalReply;
+            if (!Normal && Phase) ReportFailure(Phase, W, Info);
             done = true;
         };
         const Clock::time_point start = Clock::now();
@@ -81,7 +89,7 @@ bool TQuelvanClientBench::Ping() {
     impl_->Connection.SetReceiveTimeout(200);
     bool normal = false;
     for (int i = 0; i < 50 && !normal;) {
-        if (impl_->RunOne(TWorkload::Read1, normal) < 0) break;
+        if (impl_->RunOne(TWorkload::Read1, normal, nullptr) < 0) break;
         ++i;
     }
     impl_->Connection.SetReceiveTimeout(3000);
@@ -92,7 +100,7 @@ bool TQuelvanClientBench::WarmUp(TWorkload W, int Count) {
     bool any = false;
     for (int i = 0; i < Count; ++i) {
         bool normal = false;
-        if (impl_->RunOne(W, normal) >= 0 && normal) any = true;
+        if (impl_->RunOne(W, normal, "warm-up") >= 0 && normal) any = true;
     }
     return any;
 }
@@ -100,10 +108,9 @@ bool TQuelvanClientBench::WarmUp(TWorkload W, int Count) {
 TLatencyRun TQuelvanClientBench::Latency(TWorkload W, const TBudget& Budget) {
     TLatencyRun run;
     const Clock::time_point start = Clock::now();
-    while (run.SamplesMs.size() < Budget.MaxSamples &&
-           (run.SamplesMs.size() < Budget.MinSamples || MsBetween(start, Clock::now()) < Budget.MaxSeconds * 1e3)) {
+    while (Budget.WantsMore(run.SamplesMs.size(), start)) {
         bool normal = false;
-        const double ms = impl_->RunOne(W, normal);
+        const double ms = impl_->RunOne(W, normal, "latency");
         if (ms < 0) {
             ++run.Failures;
             break;
@@ -123,12 +130,14 @@ double TQuelvanClientBench::Throughput(TWorkload W, const TBudget& Budget, int O
     const Clock::time_point start = Clock::now();
     s.OnOutcome = [&](const TTransactionInfo& Info) {
         ++seen;
-        if (Info.Reply != rkNormalReply) ++Failures;
+        if (Info.Reply != rkNormalReply) {
+            ++Failures;
+            ReportFailure("throughput", W, Info);
+        }
         if (stopped) return;
         ++counted;
         last = Clock::now();
-        stopped = counted >= Budget.MaxSamples ||
-                  (counted >= Budget.MinSamples && MsBetween(start, last) >= Budget.MaxSeconds * 1e3);
+        stopped = !Budget.WantsMore(counted, start);
         if (stopped) return;
         s.Issue(W);
         ++issued;
