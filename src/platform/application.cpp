@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <optional>
 
@@ -15,9 +16,12 @@ namespace {
 
 using detail::TMainQueue;
 
-// A Synchronize call in progress; lives on the calling thread's stack until Done is set.
+// A Synchronize call in progress, shared by the waiting thread and its queue entry: the
+// entry's reference keeps it alive while Finished is notified after the lock is released
+// (notifying under the lock would wake the caller only to block it again on the mutex).
 struct TSyncRequest {
-    const std::function<void()>* Method;
+    explicit TSyncRequest(const std::function<void()>& M) : Method(M) {}
+    const std::function<void()>& Method;  // the caller's, alive while it waits
     std::exception_ptr Error;
     bool Done = false;
     std::mutex Mutex;
@@ -26,23 +30,23 @@ struct TSyncRequest {
 
 class TSyncEntry : public detail::TQueueEntry {
 public:
-    explicit TSyncEntry(TSyncRequest* Request) : request_(Request) {}
+    explicit TSyncEntry(std::shared_ptr<TSyncRequest> Request) : request_(std::move(Request)) {}
     bool IsSynchronize() const override { return true; }
     void Deliver() override {
         try {
-            (*request_->Method)();
+            request_->Method();
         } catch (...) {
             request_->Error = std::current_exception();
         }
-        std::lock_guard<std::mutex> lock(request_->Mutex);
-        request_->Done = true;
-        // Notified under the lock: once the caller sees Done it may return and destroy the
-        // request, which must not happen while notify_one still uses it.
+        {
+            std::lock_guard<std::mutex> lock(request_->Mutex);
+            request_->Done = true;
+        }
         request_->Finished.notify_one();
     }
 
 private:
-    TSyncRequest* request_;
+    std::shared_ptr<TSyncRequest> request_;
 };
 
 void CheckMainThread(const TApplication& App, const char* Call) {
@@ -159,12 +163,11 @@ void Synchronize(const std::function<void()>& Method) {
         Method();
         return;
     }
-    TSyncRequest request;
-    request.Method = &Method;
-    TMainQueue::Instance().Post(std::make_unique<TSyncEntry>(&request));
-    std::unique_lock<std::mutex> lock(request.Mutex);
-    request.Finished.wait(lock, [&] { return request.Done; });
-    if (request.Error) std::rethrow_exception(request.Error);
+    auto request = std::make_shared<TSyncRequest>(Method);
+    TMainQueue::Instance().Post(std::make_unique<TSyncEntry>(request));
+    std::unique_lock<std::mutex> lock(request->Mutex);
+    request->Finished.wait(lock, [&] { return request->Done; });
+    if (request->Error) std::rethrow_exception(request->Error);
 }
 
 }  // namespace quelvan::platform

@@ -142,6 +142,7 @@ void TPosixSerialDevice::Open(const std::string& PortName) {
     decoder_.Reset();
     marks_ = {};
     hungUp_ = false;
+    countFresh_ = errorsFresh_ = false;
     haveCounters_ = ReadCounters(counters_);
     std::lock_guard<std::mutex> g(configLock_);
     settings_ = TLineSettings{};
@@ -177,6 +178,7 @@ void TPosixSerialDevice::Close() {
     fd_ = -1;
     rx_.clear();
     rxHead_ = 0;
+    countFresh_ = errorsFresh_ = false;
 }
 
 void TPosixSerialDevice::Configure(const TLineSettings& Settings) {
@@ -252,6 +254,7 @@ bool TPosixSerialDevice::SetModemLines(bool Dtr, bool Rts) {
 // Moves what the kernel holds into rx_. False when the device failed or hung up; bytes
 // already decoded stay readable.
 bool TPosixSerialDevice::Pull() {
+    countFresh_ = errorsFresh_ = false;
     if (hungUp_) return Fail(EIO);
     if (rxHead_ > 0) {
         rx_.erase(rx_.begin(), rx_.begin() + static_cast<ptrdiff_t>(rxHead_));
@@ -262,18 +265,29 @@ bool TPosixSerialDevice::Pull() {
         const ssize_t n = read(fd_, buf, sizeof buf);
         if (n > 0) {
             decoder_.Feed(buf, static_cast<size_t>(n), rx_, marks_);
-            if (static_cast<size_t>(n) < sizeof buf) return true;
+            if (static_cast<size_t>(n) < sizeof buf) break;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno == EAGAIN) return true;
+        if (n < 0 && errno == EAGAIN) break;
         // A non-blocking tty read returns 0 only after a hangup; EIO when the far end of a
         // pseudo-terminal or the adapter itself has gone.
         const int e = n == 0 ? EIO : errno;
         if (e == EIO || e == ENODEV || e == ENXIO) hungUp_ = true;
         return Fail(e);
     }
+    // A short read or EAGAIN: the kernel held nothing more. (Stopped by kRxLimit, it may.)
+    countFresh_ = errorsFresh_ = rx_.size() < kRxLimit;
     return true;
+}
+
+// One query's view of the kernel queue: the last drain if this query has not used it yet.
+bool TPosixSerialDevice::PullUnlessFresh(bool& Fresh) {
+    if (Fresh) {
+        Fresh = false;
+        return true;
+    }
+    return Pull();
 }
 
 TWaitResult TPosixSerialDevice::WaitForData(uint32_t Timeout, TEvent* Stop) {
@@ -305,7 +319,7 @@ TWaitResult TPosixSerialDevice::WaitForData(uint32_t Timeout, TEvent* Stop) {
 
 int TPosixSerialDevice::BytesWaiting() {
     if (fd_ < 0) return Fail(EBADF), -1;
-    if (!Pull() && rxHead_ == rx_.size()) return -1;
+    if (!PullUnlessFresh(countFresh_) && rxHead_ == rx_.size()) return -1;
     return static_cast<int>(std::min<size_t>(rx_.size() - rxHead_, INT32_MAX));
 }
 
@@ -392,8 +406,11 @@ bool TPosixSerialDevice::Purge(bool Input, bool Output) {
         rx_.clear();
         rxHead_ = 0;
         decoder_.Reset();
+        countFresh_ = errorsFresh_ = false;
     }
     if (int e = detail::FlushQueues(fd_, Input, Output)) return Fail(e);
+    // The kernel's input queue is empty now, as a drain would have left it.
+    if (Input) countFresh_ = errorsFresh_ = true;
     return true;
 }
 
@@ -422,7 +439,7 @@ TLineErrors TPosixSerialDevice::TakeLineErrors() {
         parityCheck = settings_.ParityCheck;
         parity = settings_.Parity != TParityMode::None;
     }
-    Pull();  // marks for bytes the kernel already holds
+    PullUnlessFresh(errorsFresh_);  // marks for bytes the kernel already holds
     TCounters now;
     if (haveCounters_ && ReadCounters(now)) {
         // The counters are exact and split by kind; the in-band marks then only duplicate them.

@@ -10,6 +10,10 @@
 // TakeLineErrors either way; overruns only where the driver counts them.
 // Closing waits up to a second for unsent output to leave, then discards the rest: the
 // kernel would otherwise hold close() for up to 30 s on a line that flow control stopped.
+// Status queries: BytesWaiting and TakeLineErrors each answer once from the kernel's input
+// queue as the last read of it left it (drained), the way one status call reports errors
+// and count at the same instant; asked again, they read the kernel anew. A receive step
+// (wait, errors, count, read, errors) so costs one kernel read, not four.
 
 #include <atomic>
 #include <cstddef>
@@ -58,6 +62,7 @@ private:
 
     bool Fail(int Error);
     bool Pull();
+    bool PullUnlessFresh(bool& Fresh);
     bool ReadCounters(TCounters& C);
     bool ChangeModemLines(int Set, int Clear);
     bool SetRts(bool On) { return On ? ChangeModemLines(kRts, 0) : ChangeModemLines(0, kRts); }
@@ -84,6 +89,8 @@ private:
     TLineMarkDecoder decoder_;
     TLineMarkDecoder::TMarks marks_;
     bool hungUp_ = false;
+    // Set when the kernel's input queue was last seen empty; each query takes its own flag.
+    bool countFresh_ = false, errorsFresh_ = false;
 
     bool haveCounters_ = false;
     TCounters counters_;

@@ -61,6 +61,11 @@ private:
     std::shared_ptr<Impl> impl_;
 };
 
+// Ends the calling thread's timed waits as close to their deadlines as the system can,
+// instead of letting it defer them to batch wake-ups (Linux timer slack, 50 us by default).
+// For a thread whose time-outs are measurements, such as the end of a frame on a line.
+void UsePreciseTimers();
+
 // Milliseconds from a monotonic clock, wrapping modulo 2^32 (the system tick counter).
 uint32_t GetTickCount();
 

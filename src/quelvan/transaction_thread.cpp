@@ -37,11 +37,16 @@ TTransactionThread::~TTransactionThread() {
 // Queue --------------------------------------------------------------------------------------
 
 void TTransactionThread::Enqueue(std::unique_ptr<TModbusTransaction> Transaction) {
+    bool wasEmpty;
     {
         std::lock_guard<std::mutex> lock(queueMutex_);
+        wasEmpty = queue_.empty();
         queue_.push_back(std::move(Transaction));
     }
-    queueEvent_.SetEvent();
+    // The loop waits only after it found the queue empty, and takes transactions until it
+    // does: behind a queued one, this one is taken without a signal (which costs a system
+    // call per request when many are queued at once).
+    if (wasEmpty) queueEvent_.SetEvent();
 }
 
 std::unique_ptr<TModbusTransaction> TTransactionThread::Dequeue() {
@@ -83,6 +88,8 @@ void TTransactionThread::DiscardQueued(std::optional<uint8_t> ServerAddress) {
 // Thread body --------------------------------------------------------------------------------
 
 void TTransactionThread::Execute() {
+    // Every RTU frame ends with a timed wait; slack on it would be latency on every frame.
+    platform::UsePreciseTimers();
     try {
         if (codec_.ConnectionMode() == cmServer) ServerLoop();
         else ClientLoop();
