@@ -107,6 +107,27 @@ TEST_F(QtWakeAdapterTest, ANestedQtLoopInAHandlerKeepsDelivering) {
     EXPECT_EQ(trace, (std::vector<std::string>{"begin 1", "begin 2", "end 2", "end 1"}));
 }
 
+// The message a nested loop waits for may already be queued, behind the one whose handler
+// opens the loop, when Qt's loop first wakes: it must still reach the nested loop.
+TEST_F(QtWakeAdapterTest, ANestedQtLoopGetsWhatWasQueuedBehindItsMessage) {
+    TQtWakeAdapter adapter;
+    QEventLoop nested;
+    std::vector<std::string> trace;
+    TMessageWindow window([&](TMessage& M) {
+        trace.push_back("begin " + std::to_string(M.Msg));
+        if (M.Msg == 1) {
+            nested.exec();
+            QCoreApplication::quit();
+        }
+        if (M.Msg == 2) nested.quit();
+        trace.push_back("end " + std::to_string(M.Msg));
+    });
+    ASSERT_TRUE(PostMessage(window.Handle(), 1, 0, nullptr));
+    ASSERT_TRUE(PostMessage(window.Handle(), 2, 0, nullptr));
+    ASSERT_TRUE(RunLoop());
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin 1", "begin 2", "end 2", "end 1"}));
+}
+
 TEST_F(QtWakeAdapterTest, DrainsWhatWasQueuedBeforeItWasInstalled) {
     bool delivered = false;
     TMessageWindow window([&](TMessage&) {
