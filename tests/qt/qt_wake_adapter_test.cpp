@@ -40,6 +40,20 @@ protected:
         return !timedOut;
     }
 
+    // A window handler whose message 1 runs Nested until message 2 ends it (as a modal dialog
+    // would), then quits Qt's loop; Trace shows the order.
+    static TMessageWindow::Handler Nesting(QEventLoop& Nested, std::vector<std::string>& Trace) {
+        return [&Nested, &Trace](TMessage& M) {
+            Trace.push_back("begin " + std::to_string(M.Msg));
+            if (M.Msg == 1) {
+                Nested.exec();
+                QCoreApplication::quit();
+            }
+            if (M.Msg == 2) Nested.quit();
+            Trace.push_back("end " + std::to_string(M.Msg));
+        };
+    }
+
     int argc = 1;
     char name[16] = "qt_tests";
     char* argv[2] = {name, nullptr};
@@ -86,15 +100,7 @@ TEST_F(QtWakeAdapterTest, ANestedQtLoopInAHandlerKeepsDelivering) {
     TQtWakeAdapter adapter;
     QEventLoop nested;
     std::vector<std::string> trace;
-    TMessageWindow window([&](TMessage& M) {
-        trace.push_back("begin " + std::to_string(M.Msg));
-        if (M.Msg == 1) {
-            nested.exec();
-            QCoreApplication::quit();
-        }
-        if (M.Msg == 2) nested.quit();
-        trace.push_back("end " + std::to_string(M.Msg));
-    });
+    TMessageWindow window(Nesting(nested, trace));
     ASSERT_TRUE(PostMessage(window.Handle(), 1, 0, nullptr));
     // Posted from a thread once the nested loop runs.
     std::thread worker;
@@ -104,6 +110,19 @@ TEST_F(QtWakeAdapterTest, ANestedQtLoopInAHandlerKeepsDelivering) {
     const bool finished = RunLoop();
     if (worker.joinable()) worker.join();
     ASSERT_TRUE(finished);
+    EXPECT_EQ(trace, (std::vector<std::string>{"begin 1", "begin 2", "end 2", "end 1"}));
+}
+
+// The message a nested loop waits for may already be queued, behind the one whose handler
+// opens the loop, when Qt's loop first wakes: it must still reach the nested loop.
+TEST_F(QtWakeAdapterTest, ANestedQtLoopGetsWhatWasQueuedBehindItsMessage) {
+    TQtWakeAdapter adapter;
+    QEventLoop nested;
+    std::vector<std::string> trace;
+    TMessageWindow window(Nesting(nested, trace));
+    ASSERT_TRUE(PostMessage(window.Handle(), 1, 0, nullptr));
+    ASSERT_TRUE(PostMessage(window.Handle(), 2, 0, nullptr));
+    ASSERT_TRUE(RunLoop());
     EXPECT_EQ(trace, (std::vector<std::string>{"begin 1", "begin 2", "end 2", "end 1"}));
 }
 

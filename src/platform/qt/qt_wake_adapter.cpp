@@ -2,8 +2,10 @@
 
 #include <QSocketNotifier>
 #include <atomic>
+#include <cstdint>
 
 #include "platform/application.h"
+#include "platform/detail/main_queue.h"
 #include "platform/exceptions.h"
 #include "platform/sync.h"
 
@@ -11,8 +13,12 @@ namespace quelvan::platform {
 
 // The hook only signals an eventfd that Qt's loop watches, so other threads never touch a Qt
 // object: nothing depends on Qt's cross-thread internals, and a thread still holding the hook
-// after the adapter is gone merely signals an event nobody watches. Signals made before a
-// drain starts coalesce into that drain.
+// after the adapter is gone merely signals an event nobody watches. Signals made before an
+// activation coalesce into it.
+//
+// Each activation delivers one item and signals again first, until none is left: a handler
+// may run a nested Qt loop (a modal dialog) that waits for an item queued behind its own, and
+// only a signalled event makes that loop deliver it.
 
 namespace {
 std::atomic<bool> adapterExists{false};
@@ -27,10 +33,12 @@ TQtWakeAdapter::TQtWakeAdapter() {
     if (adapterExists.exchange(true))
         throw EAssertionFailed("A Qt wake adapter is already installed");
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, [wake = wake_.get()] {
-        // Consumed before draining, so an item queued during the drain signals again.
         wake->TryConsume();
+        auto entry = detail::TMainQueue::Instance().Take(false, UINT64_MAX);
+        if (!entry) return;
+        wake->SetEvent();  // one more activation: the next item, or a last one that finds none
         try {
-            Application().ProcessMessages();
+            entry->Deliver();
         } catch (...) {
             // Nothing may escape into Qt's event loop.
             Application().HandleException();
