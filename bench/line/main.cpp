@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "clients.h"
+#include "heap_count.h"
 #include "os_process.h"
 #include "roles.h"
 #include "sections.h"
@@ -134,11 +135,17 @@ void Progress(const std::string& Text) {
     std::fflush(stderr);
 }
 
-double ServerCpuMs(TChildProcess& Server) {
+// The server process's CPU time and heap allocations so far.
+struct TServerUsage {
+    double CpuMs = 0;
+    double Allocations = 0;
+};
+TServerUsage ServerUsage(TChildProcess& Server) {
     std::istringstream in(Server.Call("cpu"));
-    double ms = 0;
-    in >> ms;
-    return ms;
+    TServerUsage u;
+    long voluntary = 0, involuntary = 0;
+    in >> u.CpuMs >> voluntary >> involuntary >> u.Allocations;
+    return u;
 }
 
 // One latency figure of either client, with the CPU both processes spent on it.
@@ -147,22 +154,27 @@ struct TMeasured {
     int Failures = 0;
     double ClientCpuUs = 0, ServerCpuUs = 0;  // per transaction
     double ClientSwitches = 0;                // voluntary context switches per transaction
+    double ClientAllocations = 0, ServerAllocations = 0;  // operator new calls per transaction
 };
 
 template <typename TClient>
 TMeasured Measure(TChildProcess& Server, TClient& Client, TWorkload W, const TBudget& Budget) {
     Client.WarmUp(W, 2);
     const TCpuTimes cpu0 = ProcessCpuTimes();
-    const double server0 = ServerCpuMs(Server);
+    const uint64_t allocations0 = HeapAllocations();
+    const TServerUsage server0 = ServerUsage(Server);
     const TLatencyRun run = Client.Latency(W, Budget);
-    const double server1 = ServerCpuMs(Server);
+    const TServerUsage server1 = ServerUsage(Server);
+    const uint64_t allocations = HeapAllocations() - allocations0;
     const TCpuTimes cpu = ProcessCpuTimes() - cpu0;
     const double n = static_cast<double>(std::max<size_t>(run.SamplesMs.size(), 1));
     TMeasured m;
     m.Latency = Summarize(run.SamplesMs);
     m.Failures = run.Failures;
     m.ClientCpuUs = cpu.TotalMs() * 1e3 / n;
-    m.ServerCpuUs = (server1 - server0) * 1e3 / n;
+    m.ServerCpuUs = (server1.CpuMs - server0.CpuMs) * 1e3 / n;
+    m.ClientAllocations = static_cast<double>(allocations) / n;
+    m.ServerAllocations = (server1.Allocations - server0.Allocations) / n;
     m.ClientSwitches = static_cast<double>(cpu.VoluntarySwitches) / n;
     return m;
 }
@@ -225,14 +237,15 @@ void PrintLatency(const std::vector<TCell>& Cells) {
 void PrintCpu(const std::vector<TCell>& Cells) {
     std::printf("\n### CPU time per transaction (user + system, getrusage of each process)\n\n");
     std::printf("| line | workload | Quelvan client us | Quelvan server us | client wake-ups/tx | "
-                "libmodbus client us | server us (libmodbus client) |\n");
-    std::printf("|---|---|---|---|---|---|---|\n");
+                "client allocations/tx | server allocations/tx | libmodbus client us | "
+                "server us (libmodbus client) |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|\n");
     for (const TCell& c : Cells) {
         const std::string lib = c.HaveLib ? Fmt("%.0f", c.Lib.ClientCpuUs) : "-";
         const std::string libServer = c.HaveLib ? Fmt("%.0f", c.Lib.ServerCpuUs) : "-";
-        std::printf("| %s | %s | %.0f | %.0f | %.1f | %s | %s |\n", c.Line.Label().c_str(), WorkloadName(c.Work),
-                    c.Quelvan.ClientCpuUs, c.Quelvan.ServerCpuUs, c.Quelvan.ClientSwitches, lib.c_str(),
-                    libServer.c_str());
+        std::printf("| %s | %s | %.0f | %.0f | %.1f | %.1f | %.1f | %s | %s |\n", c.Line.Label().c_str(),
+                    WorkloadName(c.Work), c.Quelvan.ClientCpuUs, c.Quelvan.ServerCpuUs, c.Quelvan.ClientSwitches,
+                    c.Quelvan.ClientAllocations, c.Quelvan.ServerAllocations, lib.c_str(), libServer.c_str());
     }
 }
 

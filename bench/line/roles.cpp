@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "heap_count.h"
 #include "platform/virtual_null_modem.h"
 #include "quelvan/quelvan.h"
 
@@ -142,7 +143,7 @@ int RunServer(TCommandChannel& Channel) {
             } else if (verb == "cpu") {
                 const TCpuTimes t = ProcessCpuTimes();
                 Channel.WriteLine(std::to_string(t.TotalMs()) + " " + std::to_string(t.VoluntarySwitches) + " " +
-                                  std::to_string(t.InvoluntarySwitches));
+                                  std::to_string(t.InvoluntarySwitches) + " " + std::to_string(HeapAllocations()));
             } else {
                 Channel.WriteLine("error unknown command");
             }

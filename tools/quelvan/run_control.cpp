@@ -1,9 +1,12 @@
 #include "run_control.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 #include <cstdio>
+#include <thread>
 
 #include "platform/application.h"
 
@@ -11,13 +14,19 @@ namespace quelvan::cli {
 
 namespace {
 std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
 bool lineFailed = false;
 
-// The longest the tool goes without looking at the stop flag.
-constexpr std::chrono::milliseconds Slice{100};
-
-extern "C" void OnStopSignal(int) { stopRequested.store(true); }
+// SIGINT and SIGTERM are blocked in every thread and taken by this one with sigwait, so a
+// stop can wake the main thread's wait directly (a signal handler could not: waking takes a
+// lock). An idle tool then sleeps until something happens, with no periodic wake-up.
+void WaitForStopSignals(sigset_t Signals) {
+    for (;;) {
+        int signal = 0;
+        if (sigwait(&Signals, &signal) != 0) continue;
+        stopRequested.store(true);
+        platform::Application().Wake();
+    }
+}
 }  // namespace
 
 void InstallRunControl() {
@@ -27,8 +36,13 @@ void InstallRunControl() {
         std::fprintf(stderr, "quelvan: %s\n", E.what());
         std::fflush(stderr);
     };
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    // Before any other thread exists, so that every later thread inherits the mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread(WaitForStopSignals, signals).detach();
 }
 
 bool StopRequested() { return stopRequested.load(); }
@@ -36,19 +50,15 @@ bool LineFailed() { return lineFailed; }
 
 bool PumpUntil(const std::function<bool()>& Condition, std::chrono::milliseconds Timeout) {
     // Longer than any real limit, and short enough not to overflow the clock.
-    const auto deadline = std::chrono::steady_clock::now() + std::min(Timeout, std::chrono::milliseconds(std::chrono::hours(24 * 365)));
-    for (;;) {
-        if (Condition()) return true;
-        const auto now = std::chrono::steady_clock::now();
-        if (StopRequested() || now >= deadline) return false;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now);
-        platform::Application().ProcessMessagesUntil(Condition, std::min(Slice, left + std::chrono::milliseconds(1)));
-    }
+    const auto limit = std::min(Timeout, std::chrono::milliseconds(std::chrono::hours(24 * 365)));
+    platform::Application().ProcessMessagesUntil([&] { return StopRequested() || Condition(); }, limit);
+    return Condition();
 }
 
 void PumpUntilStopped(const std::function<bool()>& Condition) {
+    const auto forever = std::chrono::milliseconds(std::chrono::hours(24 * 365));
     while (!StopRequested() && !Condition())
-        platform::Application().ProcessMessagesUntil(Condition, Slice);
+        platform::Application().ProcessMessagesUntil([&] { return StopRequested() || Condition(); }, forever);
 }
 
 }  // namespace quelvan::cli

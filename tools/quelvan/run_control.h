@@ -1,9 +1,10 @@
 #pragma once
 // Stopping and waiting on the main thread.
 //
-// SIGINT and SIGTERM only set a flag (all a signal handler may safely do). Every wait of the
-// tool pumps the main thread's messages in short slices and checks that flag between them, so
-// a signal ends any wait within a slice and the tool closes its port before it exits.
+// SIGINT and SIGTERM are taken by a thread of their own, which sets a flag and wakes the main
+// thread. Every wait of the tool pumps the main thread's messages until its condition holds or
+// that flag is set, so a signal ends any wait at once and the tool closes its port before it
+// exits; an idle wait wakes for nothing else.
 //
 // Errors the library raises on its own threads (a port that fails while in use) reach the main
 // thread through Application().OnException: they are printed on stderr at once and remembered.

@@ -1,0 +1,36 @@
+#include "heap_count.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+std::atomic<uint64_t> allocations{0};
+
+void* Allocate(std::size_t Size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+// The unaligned forms; the library allocates nothing over-aligned.
+void* operator new(std::size_t Size) { return Allocate(Size); }
+void* operator new[](std::size_t Size) { return Allocate(Size); }
+void* operator new(std::size_t Size, const std::nothrow_t&) noexcept {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(Size == 0 ? 1 : Size);
+}
+void* operator new[](std::size_t Size, const std::nothrow_t& Tag) noexcept { return operator new(Size, Tag); }
+void operator delete(void* P) noexcept { std::free(P); }
+void operator delete[](void* P) noexcept { std::free(P); }
+void operator delete(void* P, std::size_t) noexcept { std::free(P); }
+void operator delete[](void* P, std::size_t) noexcept { std::free(P); }
+
+namespace quelvan::bench {
+
+uint64_t HeapAllocations() { return allocations.load(std::memory_order_relaxed); }
+
+}  // namespace quelvan::bench
