@@ -2,14 +2,19 @@
 
 #include <fcntl.h>
 #include <malloc.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
+#include <vector>
 
 namespace quelvan::bench {
 
@@ -46,6 +51,23 @@ uint64_t ResidentBytes() {
 void TrimHeap() { malloc_trim(0); }
 
 void UseFineTimerSlack() { prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
+
+double TimedWaitLatenessUs(int Ms, int Samples) {
+    std::vector<double> late;
+    // On a thread of its own, so that the caller keeps its timer slack.
+    std::thread([&] {
+        UseFineTimerSlack();
+        for (int i = 0; i < Samples; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            poll(nullptr, 0, Ms);
+            late.push_back(
+                std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() - Ms * 1e3);
+        }
+    }).join();
+    if (late.empty()) return 0;
+    std::sort(late.begin(), late.end());
+    return late[late.size() / 2];
+}
 
 TCommandChannel::TCommandChannel(int In, int Out) : in_(In), out_(Out) {}
 

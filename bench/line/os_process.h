@@ -29,6 +29,11 @@ void TrimHeap();
 // simulated line then delivers each byte at its due time, not up to 50 us later.
 void UseFineTimerSlack();
 
+// How late a timed wait of Ms milliseconds with nothing to wake it (poll on no descriptor)
+// ends on this machine, median of Samples waits, in microseconds, on a thread with fine timer
+// slack. An RTU frame ends with such a wait on each side.
+double TimedWaitLatenessUs(int Ms, int Samples);
+
 // One end of a command channel: a line-based pipe pair.
 class TCommandChannel {
 public:
