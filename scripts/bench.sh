@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark: codec throughput (quelvan_bench, Google Benchmark), then
 # transactions, CPU, idle cost and memory over a paced virtual null-modem, with libmodbus on
-# the same line (quelvan_line_bench). The run itself takes about four minutes.
+# the same line (quelvan_line_bench). The run itself takes about three minutes.
 # Usage: scripts/bench.sh [build-dir] [quelvan_line_bench options...]
 # The report (Markdown) goes to stdout and to <build-dir>/bench-report.md; progress and any
 # transaction that failed go to stderr and to <build-dir>/bench-progress.log.
