@@ -1,6 +1,8 @@
 #include "quelvan/modbus_connection.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 
 #include "platform/application.h"
 #include "platform/posix_serial_device.h"
@@ -20,6 +22,14 @@ TModbusConnection::TModbusConnection(platform::TComponent* Owner) : TComponent(O
 }
 
 TModbusConnection::~TModbusConnection() {
+    if (threadCallDepth_ > 0) {
+        // The thread is blocked until the call this destructor runs in returns, and then
+        // needs this object: there is no way on that does not hang or use freed memory.
+        std::fputs("quelvan: a connection was destroyed inside one of its own server handlers or "
+                   "error displays; close it there and destroy it afterwards\n",
+                   stderr);
+        std::abort();
+    }
     Destroying();
     try {
         Close();
@@ -43,6 +53,10 @@ void TModbusConnection::SetActive(bool Value) {
         streamedActive_ = Value;
         return;
     }
+    if (deferredActive_) {
+        deferredActive_ = Value;  // a close is under way; the last wish holds after it
+        return;
+    }
     if (Value == active_) return;
     if (IsDesigning()) {
         active_ = Value;
@@ -59,6 +73,13 @@ void TModbusConnection::SetActive(bool Value) {
         } setActive{active_};
         DoAfterOpen();
     } else {
+        if (threadCallDepth_ > 0) {
+            // Joining the thread now would wait for ourselves: stop it taking anything more,
+            // and close once the call it waits for has returned.
+            deferredActive_ = false;
+            if (thread_) thread_->Terminate();
+            return;
+        }
         DoBeforeClose();
         ClosePort();
         struct ClearOnExit {
@@ -353,7 +374,23 @@ void TModbusConnection::WindowProc(platform::TMessage& Message) {
         if (!p) return;
         if (Message.WParam != 0) DoFrameSend(p->Data);
         else DoFrameReceive(p->Data);
+    } else if (Message.Msg == WM_DEFERREDCLOSE) {
+        FinishDeferredClose();
     }
+}
+
+void TModbusConnection::EndThreadCall() {
+    // Posted, not done here: the thread is still blocked until this call returns.
+    if (--threadCallDepth_ == 0 && deferredActive_)
+        platform::PostMessage(window_->Handle(), WM_DEFERREDCLOSE, 0, nullptr);
+}
+
+void TModbusConnection::FinishDeferredClose() {
+    if (!deferredActive_ || threadCallDepth_ > 0) return;
+    const bool reopen = *deferredActive_;
+    deferredActive_.reset();
+    if (active_) SetActive(false);
+    if (reopen) SetActive(true);
 }
 
 void TModbusConnection::DeliverTransaction(std::unique_ptr<TModbusTransaction> Transaction) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/atomic_event.h"
@@ -38,6 +39,10 @@ public:
 
     // Published properties -----------------------------------------------------------------
     bool Active() const { return active_; }
+    // Closing inside a call the transaction thread waits for (a bound server's handlers, or
+    // the display of an error raised on that thread) takes effect as soon as that call
+    // returns, since the thread cannot stop before: Active stays True until then, and the
+    // request in hand gets no reply. An Open after it in the same call opens again then.
     void SetActive(bool Value);
     TBaudRate BaudRate() const { return line_.BaudRate; }
     void SetBaudRate(TBaudRate Value);
@@ -137,6 +142,7 @@ public:
     // Window messages from the transaction thread.
     static constexpr uint32_t WM_TRANSACTIONDONE = platform::WM_USER + 1;
     static constexpr uint32_t WM_FRAMEDATA = platform::WM_USER + 2;
+    static constexpr uint32_t WM_DEFERREDCLOSE = platform::WM_USER + 3;
 
 protected:
     void Loaded() override;
@@ -162,6 +168,10 @@ private:
     void SetLocked(uint32_t& Field, uint32_t Value);
     uint32_t GetLocked(const uint32_t& Field) const;
     void WindowProc(platform::TMessage& Message);
+    // Around each call the transaction thread makes on the main thread and waits for.
+    void BeginThreadCall() { ++threadCallDepth_; }
+    void EndThreadCall();
+    void FinishDeferredClose();
     void DeliverTransaction(std::unique_ptr<TModbusTransaction> Transaction);
 
     // Published state.
@@ -195,6 +205,11 @@ private:
     std::unique_ptr<TTransactionThread> thread_;
     platform::TEvent stopEvent_{false, false};
     std::unique_ptr<platform::TMessageWindow> window_;
+
+    // Main thread. Calls of the transaction thread in progress (it is blocked in each), and,
+    // while a close asked for inside one waits for them to return, the Active asked for last.
+    int threadCallDepth_ = 0;
+    std::optional<bool> deferredActive_;
 };
 
 }  // namespace quelvan

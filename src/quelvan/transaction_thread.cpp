@@ -106,7 +106,20 @@ void TTransactionThread::HandleException() {
         return;
     } catch (...) {
     }
-    platform::Synchronize([e] { platform::Application().HandleException(e); });
+    CallMainThread([e] { platform::Application().HandleException(e); });
+}
+
+// While Method runs, the connection knows that this thread cannot be joined (a handler that
+// closes the connection gets its close once Method has returned).
+void TTransactionThread::CallMainThread(const std::function<void()>& Method) {
+    platform::Synchronize([this, &Method] {
+        connection_.BeginThreadCall();
+        struct EndCall {
+            TModbusConnection& Connection;
+            ~EndCall() { Connection.EndThreadCall(); }
+        } endCall{connection_};
+        Method();
+    });
 }
 
 void TTransactionThread::PostFrame(const uint8_t* Data, int32_t Count, bool Sent) {
@@ -239,7 +252,8 @@ void TTransactionThread::ServerLoop() {
             if (Terminated() || !got || !codec_.IsFrameValid(t->RequestBuffer())) continue;
             t->Info().ServerAddress = codec_.PeekAddress(t->RequestBuffer());
             t->ReplyBuffer().SetSize(0);
-            platform::Synchronize([this, &t] { DispatchRequest(*t); });
+            CallMainThread([this, &t] { DispatchRequest(*t); });
+            if (Terminated()) continue;  // closed by a handler: the request gets no reply
             if (t->Info().ServerAddress == 0) continue;  // a broadcast is never answered
             const int32_t length = codec_.EncodeFrame(t->ReplyBuffer(), sendBuffer_.data(), rawFrameSize_);
             PostFrame(sendBuffer_.data(), length, true);

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,7 @@ private:
     void ServerLoop();
     void DispatchRequest(TModbusTransaction& T);
     void PostFrame(const uint8_t* Data, int32_t Count, bool Sent);
+    void CallMainThread(const std::function<void()>& Method);
     void CheckDevice();
 
     TModbusConnection& connection_;
