@@ -21,6 +21,11 @@ public:
 // Args fill the %d/%u/%s placeholders of the message in order.
 [[noreturn]] void RaiseErrorFmt(TMessageId Id, std::initializer_list<platform::FormatArg> Args);
 
+// Inside a catch block: raises the message with the exception being handled nested in it
+// (std::throw_with_nested), so that the cause, such as the system's reason a port could not
+// be opened, stays available (std::rethrow_if_nested) while the message stays the table's.
+[[noreturn]] void RaiseErrorWithCause(TMessageId Id);
+
 // "Internal error": a decoder met data that its own earlier checks should have excluded.
 [[noreturn]] void RaiseInternalError();
 

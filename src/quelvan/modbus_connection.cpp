@@ -105,7 +105,7 @@ void TModbusConnection::OpenPort() {
         device_->Open(port_);
     } catch (const platform::Exception&) {
         device_.reset();
-        RaiseError(msgOpenPort);
+        RaiseErrorWithCause(msgOpenPort);
     }
     try {
         // Driver queue sizes, time-outs and event masks have no counterpart here: reads never
@@ -139,7 +139,7 @@ void TModbusConnection::ApplyLineSettings() {
     try {
         device_->Configure(settings);
     } catch (const platform::Exception&) {
-        RaiseError(msgUpdateDCB);
+        RaiseErrorWithCause(msgUpdateDCB);
     }
 }
 

@@ -175,10 +175,10 @@ check 0 'holding 0 = 7' read holding 0 1 "${p[@]}"
 (($(wc -l <"$WORK/SERVE_RTU.log") == logged + 1)) ||
     fail "a rejected command reached the server: $(tail -n +$((logged + 1)) "$WORK/SERVE_RTU.log")"
 
-# A port that does not exist: exit 5 with the library's message.
-check 5 '^quelvan: --port /dev/quelvan-no-such-port: Could not open serial port$' \
+# A port that does not exist: exit 5 with the library's message and the system's reason.
+check 5 '^quelvan: --port /dev/quelvan-no-such-port: Could not open serial port \(.*No such file or directory' \
     read holding 0 1 --port /dev/quelvan-no-such-port
-check 5 '^quelvan: --port /dev/quelvan-no-such-port: Could not open serial port$' \
+check 5 '^quelvan: --port /dev/quelvan-no-such-port: Could not open serial port \(.*No such file or directory' \
     serve --port /dev/quelvan-no-such-port
 
 # --help for the tool and every subcommand; ports lists without failing.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <exception>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -166,6 +168,13 @@ TEST(PortInUse, IsRefusedWithAClearErrorUntilTheOtherProgramLetsGo) {
             ADD_FAILURE() << "opened a port another program holds";
         } catch (const EQuelvanError& e) {
             EXPECT_STREQ(e.what(), "Could not open serial port");
+            try {
+                std::rethrow_if_nested(e);
+                ADD_FAILURE() << "no cause nested";
+            } catch (const platform::EOSError& cause) {
+                EXPECT_EQ(cause.ErrorCode(), EBUSY);
+                EXPECT_NE(std::string(cause.what()).find("already open elsewhere"), std::string::npos) << cause.what();
+            }
         }
         EXPECT_FALSE(connection.Active());
         EXPECT_FALSE(opened);

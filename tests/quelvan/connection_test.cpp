@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <exception>
 #include <sstream>
+#include <string>
 
 #include "platform/application.h"
 #include "platform/form_stream.h"
@@ -208,6 +211,14 @@ TEST(ConnectionTest, OpeningAMissingPortFiresOnlyBeforeOpen) {
         FAIL() << "opened a missing port";
     } catch (const EQuelvanError& e) {
         EXPECT_EQ(e.Message(), "Could not open serial port");
+        // The system's reason travels with it.
+        try {
+            std::rethrow_if_nested(e);
+            ADD_FAILURE() << "no cause nested";
+        } catch (const platform::EOSError& cause) {
+            EXPECT_EQ(cause.ErrorCode(), ENOENT);
+            EXPECT_NE(std::string(cause.what()).find("/dev/quelvan-no-such-port"), std::string::npos) << cause.what();
+        }
     }
     EXPECT_EQ(trace.Calls, std::vector<std::string>{"BeforeOpen:0"});
     EXPECT_FALSE(c.Active());

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "error_text.h"
 #include "quelvan/errors.h"
 #include "quelvan/line_settings.h"
 #include "usage_error.h"
@@ -94,7 +95,7 @@ bool OpenPort(TModbusConnection& C) {
         C.Open();
         return true;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quelvan: --port %s: %s\n", C.Port().c_str(), e.what());
+        std::fprintf(stderr, "quelvan: --port %s: %s\n", C.Port().c_str(), ErrorText(e).c_str());
         return false;
     }
 }

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "error_text.h"
 #include "exit_codes.h"
 #include "platform/application.h"
 #include "run_control.h"
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quelvan: %s\n", e.what());
         return exUsageError;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "quelvan: %s\n", e.what());
+        std::fprintf(stderr, "quelvan: %s\n", ErrorText(e).c_str());
         return exFailure;
     }
 }

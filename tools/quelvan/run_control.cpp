@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "error_text.h"
 #include "platform/application.h"
 
 namespace quelvan::cli {
@@ -33,7 +34,7 @@ void InstallRunControl() {
     platform::Application().SetTitle("quelvan");
     platform::Application().OnException = [](const std::exception& E) {
         lineFailed = true;
-        std::fprintf(stderr, "quelvan: %s\n", E.what());
+        std::fprintf(stderr, "quelvan: %s\n", ErrorText(E).c_str());
         std::fflush(stderr);
     };
     // Before any other thread exists, so that every later thread inherits the mask.
