@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <exception>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -17,6 +16,7 @@
 #include "quelvan/errors.h"
 #include "support/connection_fixtures.h"
 #include "support/frames.h"
+#include "support/nested_cause.h"
 #include "support/pump.h"
 
 namespace quelvan {
@@ -168,13 +168,7 @@ TEST(PortInUse, IsRefusedWithAClearErrorUntilTheOtherProgramLetsGo) {
             ADD_FAILURE() << "opened a port another program holds";
         } catch (const EQuelvanError& e) {
             EXPECT_STREQ(e.what(), "Could not open serial port");
-            try {
-                std::rethrow_if_nested(e);
-                ADD_FAILURE() << "no cause nested";
-            } catch (const platform::EOSError& cause) {
-                EXPECT_EQ(cause.ErrorCode(), EBUSY);
-                EXPECT_NE(std::string(cause.what()).find("already open elsewhere"), std::string::npos) << cause.what();
-            }
+            test::ExpectNestedOSError(e, EBUSY, "already open elsewhere");
         }
         EXPECT_FALSE(connection.Active());
         EXPECT_FALSE(opened);

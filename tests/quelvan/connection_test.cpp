@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <exception>
 #include <sstream>
-#include <string>
 
 #include "platform/application.h"
 #include "platform/form_stream.h"
@@ -14,6 +12,7 @@
 #include "quelvan/modbus_client.h"
 #include "quelvan/modbus_connection.h"
 #include "support/connection_fixtures.h"
+#include "support/nested_cause.h"
 #include "support/pump.h"
 
 namespace quelvan {
@@ -212,13 +211,7 @@ TEST(ConnectionTest, OpeningAMissingPortFiresOnlyBeforeOpen) {
     } catch (const EQuelvanError& e) {
         EXPECT_EQ(e.Message(), "Could not open serial port");
         // The system's reason travels with it.
-        try {
-            std::rethrow_if_nested(e);
-            ADD_FAILURE() << "no cause nested";
-        } catch (const platform::EOSError& cause) {
-            EXPECT_EQ(cause.ErrorCode(), ENOENT);
-            EXPECT_NE(std::string(cause.what()).find("/dev/quelvan-no-such-port"), std::string::npos) << cause.what();
-        }
+        test::ExpectNestedOSError(e, ENOENT, "/dev/quelvan-no-such-port");
     }
     EXPECT_EQ(trace.Calls, std::vector<std::string>{"BeforeOpen:0"});
     EXPECT_FALSE(c.Active());
