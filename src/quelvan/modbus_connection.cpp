@@ -82,6 +82,9 @@ void TModbusConnection::SetActive(bool Value) {
         }
         DoBeforeClose();
         ClosePort();
+        // A handler that ran while the thread was being joined may have asked to close
+        // (or reopen) later; this close has settled it.
+        deferredActive_.reset();
         struct ClearOnExit {
             bool& Flag;
             ~ClearOnExit() { Flag = false; }
