@@ -216,6 +216,18 @@ for pattern in 'read holding registers 0-1 @1: normal reply' \
     grep -Eq -- "$pattern" "$WORK/SERVE_RTU.log" || fail "serve log lacks /$pattern/"
     grep -Eq -- "$pattern" "$WORK/SERVE_ASCII.log" || fail "ASCII serve log lacks /$pattern/"
 done
+# An idle server sleeps: its threads together switch out a handful of times in two seconds at
+# most (a wait that looked for Ctrl-C every 100 ms made 20 switches). A resource check, not a
+# timing one.
+switches() {
+    cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'
+}
+CASES=$((CASES + 1))
+before=$(switches "$SERVE_RTU_PID")
+sleep 2
+idle_switches=$(($(switches "$SERVE_RTU_PID") - before))
+((idle_switches <= 5)) || fail "an idle quelvan serve switched $idle_switches times in 2 s"
+
 for name in SERVE_RTU SERVE_ASCII SERVE_ECHO; do
     pid_var=${name}_PID
     CASES=$((CASES + 1))
