@@ -120,6 +120,26 @@ TEST(CloseInsideAServerHandler, FollowedByOpenEndsOpenAndServing) {
     EXPECT_TRUE(s.AnswersARequest());
 }
 
+// End to end on a real pseudo-terminal pair: a "stop" register whose write closes the server.
+class StopCommand : public ::testing::TestWithParam<TTransmissionMode> {};
+
+TEST_P(StopCommand, ClosesTheServerAndTheWriteGetsNoReply) {
+    test::TModbusPair p(GetParam());
+    p.Items.Define(ikHoldingRegister, 0, 10);
+    p.Items.OnChanged = [&](TItemKind, uint16_t Address, uint16_t) {
+        if (Address == 7) p.ServerConnection.Close();
+    };
+    p.Open();
+    p.ClientConnection.SetReceiveTimeout(300);
+    const uint32_t id = p.Client.WriteSingleRegister(7, 1);
+    ASSERT_TRUE(PumpUntil([&] { return p.Log.Find(id) != nullptr; }));
+    EXPECT_EQ(p.Log.Find(id)->Info.Reply, rkNoReply);
+    EXPECT_FALSE(p.ServerConnection.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, StopCommand, ::testing::Values(tmRTU, tmASCII),
+                         [](const auto& Info) { return Info.param == tmRTU ? "RTU" : "ASCII"; });
+
 // The error display is the other call the thread waits for: an application that closes the
 // connection when its port fails.
 class CloseFromTheErrorDisplay : public ::testing::TestWithParam<TConnectionMode> {
