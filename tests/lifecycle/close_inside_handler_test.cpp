@@ -120,6 +120,24 @@ TEST(CloseInsideAServerHandler, FollowedByOpenEndsOpenAndServing) {
     EXPECT_TRUE(s.AnswersARequest());
 }
 
+// Destroying the connection there cannot be made safe (the blocked thread needs it after the
+// handler returns): the program ends with a message that says what happened, never hangs.
+TEST(DestroyInsideAServerHandler, EndsTheProgramWithAClearMessage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            auto s = std::make_unique<ServerOnFakeLine>();
+            s->connection.Open();
+            auto line = s->line;
+            s->insideHandler = [&s] { s.reset(); };
+            for (int i = 0; i < 100; ++i) {
+                line->QueueReceive(test::Rtu({1, 1, 0, 0, 0, 1}), 30);
+                PumpUntil([] { return false; }, 100);
+            }
+        },
+        "destroyed inside one of its own server handlers");
+}
+
 // End to end on a real pseudo-terminal pair: a "stop" register whose write closes the server.
 class StopCommand : public ::testing::TestWithParam<TTransmissionMode> {};
 
