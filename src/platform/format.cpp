@@ -21,15 +21,15 @@ std::string Format(std::string_view Fmt, std::initializer_list<FormatArg> Args) 
             continue;
         }
         if (++i == Fmt.size()) Bad(Fmt, "dangling '%'");
-        char spec = Fmt[i];
-        if (spec == '%') {
+        char conversion = Fmt[i];
+        if (conversion == '%') {
             out += '%';
             continue;
         }
         if (arg == Args.end()) Bad(Fmt, "missing argument");
         const auto& v = arg->Value();
         ++arg;
-        switch (spec) {
+        switch (conversion) {
         case 'd':
             if (auto* s = std::get_if<int64_t>(&v)) out += std::to_string(*s);
             else if (auto* u = std::get_if<uint64_t>(&v)) out += std::to_string(*u);

@@ -24,19 +24,19 @@ std::vector<std::string> Split(const std::string& Text, char Separator) {
 
 using TRecordList = std::shared_ptr<TModbusFileRecordList>;
 
-// Builds the list from "FILE:RECORD:X" specs; Fill sets a record's size and values from X.
+// Builds the list from "FILE:RECORD:X" arguments; Fill sets a record's size and values from X.
 // The library checks each record and then the whole list, before anything is opened.
 template <typename F>
-TRecordList ParseRecords(const std::vector<std::string>& Specs, const std::string& Form, bool Write, F Fill) {
+TRecordList ParseRecords(const std::vector<std::string>& Args, const std::string& Form, bool Write, F Fill) {
     auto list = std::make_shared<TModbusFileRecordList>();
-    for (const std::string& spec : Specs) {
-        const std::vector<std::string> parts = Split(spec, ':');
-        if (parts.size() != 3) throw EUsageError(spec + ": expected " + Form);
-        const uint16_t file = ParseWord(parts[0], spec + " (FILE)");
-        const uint16_t record = ParseWord(parts[1], spec + " (RECORD)");
-        CheckArgument(spec, [&] { Fill(list->Add(file, record, 0), parts[2], spec); });
+    for (const std::string& arg : Args) {
+        const std::vector<std::string> parts = Split(arg, ':');
+        if (parts.size() != 3) throw EUsageError(arg + ": expected " + Form);
+        const uint16_t file = ParseWord(parts[0], arg + " (FILE)");
+        const uint16_t record = ParseWord(parts[1], arg + " (RECORD)");
+        CheckArgument(arg, [&] { Fill(list->Add(file, record, 0), parts[2], arg); });
     }
-    CheckArgument(Specs.size() == 1 ? Specs[0] : "the records", [&] { ValidateFileRecordList(*list, Write); });
+    CheckArgument(Args.size() == 1 ? Args[0] : "the records", [&] { ValidateFileRecordList(*list, Write); });
     return list;
 }
 
@@ -115,9 +115,9 @@ void AddFileRecordCommands(CLI::App& App, TCommandChoice& Choice) {
     sub->callback([read, &Choice] {
         Choice.Run = [read] {
             TRecordList list = ParseRecords(read->Records, "FILE:RECORD:COUNT", false,
-                                            [](TModbusFileRecord& R, const std::string& Count, const std::string& Spec) {
+                                            [](TModbusFileRecord& R, const std::string& Count, const std::string& Arg) {
                                                 R.SetRange(R.StartReg(), static_cast<int32_t>(ParseNumber(
-                                                                             Count, Spec + " (COUNT)", 0, 0xFFFF)));
+                                                                             Count, Arg + " (COUNT)", 0, 0xFFFF)));
                                             });
             return RunClient(read->Options, MakeFileReadRequest(list));
         };
@@ -134,11 +134,11 @@ void AddFileRecordCommands(CLI::App& App, TCommandChoice& Choice) {
         Choice.Run = [write] {
             TRecordList list = ParseRecords(
                 write->Records, "FILE:RECORD:VALUE[,VALUE...]", true,
-                [](TModbusFileRecord& R, const std::string& Values, const std::string& Spec) {
+                [](TModbusFileRecord& R, const std::string& Values, const std::string& Arg) {
                     const std::vector<std::string> values = Split(Values, ',');
                     R.SetRange(R.StartReg(), static_cast<int32_t>(values.size()));
                     for (size_t k = 0; k < values.size(); ++k)
-                        R.SetRegValues(static_cast<int32_t>(k), ParseWord(values[k], Spec + " (VALUE)"));
+                        R.SetRegValues(static_cast<int32_t>(k), ParseWord(values[k], Arg + " (VALUE)"));
                 });
             return RunClient(write->Options, MakeFileWriteRequest(list));
         };

@@ -4,7 +4,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
-#include "item_map_spec.h"
+#include "item_ranges.h"
 #include "line_options.h"
 #include "output.h"
 #include "request_log.h"

@@ -1,4 +1,4 @@
-#include "item_map_spec.h"
+#include "item_ranges.h"
 
 #include <algorithm>
 #include <cctype>
