@@ -8,9 +8,13 @@ namespace {
 
 std::atomic<uint64_t> allocations{0};
 
-void* Allocate(std::size_t Size) {
+void* CountedMalloc(std::size_t Size) noexcept {
     allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(Size == 0 ? 1 : Size)) return p;
+    return std::malloc(Size == 0 ? 1 : Size);
+}
+
+void* Allocate(std::size_t Size) {
+    if (void* p = CountedMalloc(Size)) return p;
     throw std::bad_alloc();
 }
 
@@ -19,11 +23,8 @@ void* Allocate(std::size_t Size) {
 // The unaligned forms; the library allocates nothing over-aligned.
 void* operator new(std::size_t Size) { return Allocate(Size); }
 void* operator new[](std::size_t Size) { return Allocate(Size); }
-void* operator new(std::size_t Size, const std::nothrow_t&) noexcept {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(Size == 0 ? 1 : Size);
-}
-void* operator new[](std::size_t Size, const std::nothrow_t& Tag) noexcept { return operator new(Size, Tag); }
+void* operator new(std::size_t Size, const std::nothrow_t&) noexcept { return CountedMalloc(Size); }
+void* operator new[](std::size_t Size, const std::nothrow_t&) noexcept { return CountedMalloc(Size); }
 void operator delete(void* P) noexcept { std::free(P); }
 void operator delete[](void* P) noexcept { std::free(P); }
 void operator delete(void* P, std::size_t) noexcept { std::free(P); }

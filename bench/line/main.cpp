@@ -360,7 +360,7 @@ int Main(int argc, char** argv) {
         for (const TLineCalibration& r : rows) lateness.Add(r);
         Progress("timer");
         std::printf("\nA 20 ms timed wait (poll) on this machine ends %.0f us late (median of 50).\n",
-                    TimedWaitLatenessUs(20, 50));
+                    Summarize(TimedWaitLatenessUs(20, 50)).Median);
     }
 
     if (Has(o, "latency")) {

@@ -8,7 +8,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -52,7 +51,7 @@ void TrimHeap() { malloc_trim(0); }
 
 void UseFineTimerSlack() { prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL); }
 
-double TimedWaitLatenessUs(int Ms, int Samples) {
+std::vector<double> TimedWaitLatenessUs(int Ms, int Samples) {
     std::vector<double> late;
     // On a thread of its own, so that the caller keeps its timer slack.
     std::thread([&] {
@@ -64,9 +63,7 @@ double TimedWaitLatenessUs(int Ms, int Samples) {
                 std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() - Ms * 1e3);
         }
     }).join();
-    if (late.empty()) return 0;
-    std::sort(late.begin(), late.end());
-    return late[late.size() / 2];
+    return late;
 }
 
 TCommandChannel::TCommandChannel(int In, int Out) : in_(In), out_(Out) {}

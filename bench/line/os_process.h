@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quelvan::bench {
 
@@ -29,10 +30,10 @@ void TrimHeap();
 // simulated line then delivers each byte at its due time, not up to 50 us later.
 void UseFineTimerSlack();
 
-// How late a timed wait of Ms milliseconds with nothing to wake it (poll on no descriptor)
-// ends on this machine, median of Samples waits, in microseconds, on a thread with fine timer
-// slack. An RTU frame ends with such a wait on each side.
-double TimedWaitLatenessUs(int Ms, int Samples);
+// How late each of Samples timed waits of Ms milliseconds with nothing to wake it (poll on no
+// descriptor) ends on this machine, in microseconds, on a thread with fine timer slack. An RTU
+// frame ends with such a wait on each side.
+std::vector<double> TimedWaitLatenessUs(int Ms, int Samples);
 
 // One end of a command channel: a line-based pipe pair.
 class TCommandChannel {
